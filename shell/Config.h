@@ -1,0 +1,21 @@
+// launcher.ini beside the executable: section Launcher, keys UpdateUrl and
+// WebUrl. Read once at start-up; the launcher never writes it.
+#pragma once
+
+// Reads both keys into updateUrl and webUrl and normalises them.
+void readConfig();
+
+// UpdateUrl gets exactly one trailing "/" so that document and file paths can
+// be appended directly. A value that fills the whole buffer and lacks the
+// slash is left as it is rather than cut: the update run refuses it.
+void normaliseUpdateUrl(char* url, int size);
+
+// WebUrl is kept only when it begins with "https://" in any letter case.
+void normaliseWebUrl(char* url);
+
+// Whether the update run may use updateUrl: HTTPS anywhere, or plain HTTP to
+// this machine, and the trailing "/" that normalisation adds.
+int isAcceptedUpdateUrl(const char* url);
+
+// Plain HTTP to this machine: such requests get no secure-channel flag.
+int isLocalUrl(const char* url);

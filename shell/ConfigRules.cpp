@@ -1,0 +1,27 @@
+// The rules of the two configured URLs, without any platform call.
+#include <string.h>
+
+#include "shell/Config.h"
+#include "shell/Text.h"
+
+void normaliseUpdateUrl(char* url, int size) {
+    size_t length = strlen(url);
+    if (length == 0 || url[length - 1] == '/') return;
+    if (length + 1 >= (size_t)size) return;  // no room for the slash: never cut the URL
+    url[length] = '/';
+    url[length + 1] = 0;
+}
+
+void normaliseWebUrl(char* url) {
+    if (url[0] != 0 && !startsWithIgnoreCase(url, "https://")) url[0] = 0;
+}
+
+int isLocalUrl(const char* url) {
+    return startsWithIgnoreCase(url, "http://127.0.0.1") || startsWithIgnoreCase(url, "http://localhost");
+}
+
+int isAcceptedUpdateUrl(const char* url) {
+    size_t length = strlen(url);
+    if (length == 0 || url[length - 1] != '/') return 0;
+    return startsWithIgnoreCase(url, "https://") || isLocalUrl(url);
+}

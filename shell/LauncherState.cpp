@@ -1,0 +1,4 @@
+#include "shell/LauncherState.h"
+
+// Zero-initialised at process start: empty strings, null handles, no run.
+LauncherState launcherState;

@@ -1,0 +1,64 @@
+// The one record that the window thread, the update run and the download
+// workers share. Each field has fixed writers and readers; see the comments.
+//
+// The header needs no <windows.h>: handles are named through the same
+// incomplete struct types that <windows.h> uses for HWND, HBITMAP and HFONT,
+// so the pure rules and their native tests can include it too.
+#pragma once
+
+#include <stdint.h>
+
+#include "update/Documents.h"
+#include "update/Cache.h"
+
+struct HWND__;
+struct HBITMAP__;
+struct HFONT__;
+
+// Messages the background threads post to mainWindow (WM_APP + 1, + 2).
+enum {
+    WM_UPDATE_DONE = 0x8001,    // wParam 1: playable as it is, 0: the run failed
+    WM_STATUS_CHANGED = 0x8002  // repaint: status, progress or news changed
+};
+
+enum {
+    STATUS_TEXT_SIZE = 256,
+    CLIENT_DIR_SIZE = 260,
+    CONFIG_URL_SIZE = 512,
+    NEWS_ITEM_CAPACITY = 4
+};
+
+struct LauncherState {
+    HWND__* mainWindow;                 // window, once at start-up
+    char clientDir[CLIENT_DIR_SIZE];    // no trailing backslash
+    char updateUrl[CONFIG_URL_SIZE];    // empty, or ending in "/"
+    char webUrl[CONFIG_URL_SIZE];       // empty unless it begins with "https://"
+
+    // Written only through setStatus (and once at start-up); read by painting
+    // through copyStatusText, both under the status lock.
+    char statusText[STATUS_TEXT_SIZE];
+    volatile int32_t progressPermille;  // 0..1000, stored whole, last writer wins
+
+    int32_t updateRunning;  // window thread only
+    int32_t readyToPlay;    // window thread only
+    int32_t fullVerify;     // window thread writes before a run starts
+    int32_t hoverItem;      // window thread only
+    int32_t pressedItem;    // window thread only
+
+    NewsItem newsItems[NEWS_ITEM_CAPACITY];
+    volatile int32_t newsCount;  // stored after the items it counts
+
+    // The verification cache, touched by the update run's thread alone.
+    CacheEntry* cacheEntries;
+    int32_t cacheCount;
+    int32_t cacheCapacity;
+    CacheIndex cacheIndex;  // case-folded path -> first record, for lookups
+
+    HBITMAP__* backgroundBitmap;
+    HFONT__* fontTitle;
+    HFONT__* fontTitleSmall;
+    HFONT__* fontText;
+    HFONT__* fontTextSmall;
+};
+
+extern LauncherState launcherState;

@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "shell/LauncherState.h"
+#include "tests/TestFiles.h"
+#include "update/Cache.h"
+
+namespace {
+
+#ifdef _WIN32
+const char* const NEWLINE = "\r\n";  // text mode on Windows
+#else
+const char* const NEWLINE = "\n";
+#endif
+
+const std::string DIGEST_A(64, 'a');
+const std::string DIGEST_B(64, 'b');
+
+struct CacheTest : ::testing::Test {
+    std::string dir = makeTempDir();
+    std::string file = joinPath(dir, "OrvelLauncher.cache");
+
+    void SetUp() override { resetCache(); }
+    void TearDown() override {
+        cacheReallocate = realloc;
+        resetCache();
+    }
+    static void resetCache() {
+        LauncherState& s = launcherState;
+        free(s.cacheEntries);
+        free(s.cacheIndex.slots);
+        s.cacheEntries = nullptr;
+        s.cacheIndex = CacheIndex{};
+        s.cacheCount = s.cacheCapacity = 0;
+    }
+    static CacheEntry* add(const std::string& path, uint64_t size, uint32_t high, uint32_t low,
+                           const std::string& digest) {
+        CacheEntry* entry = addCacheEntry(path.c_str());
+        if (!entry) return nullptr;
+        entry->size = size;
+        entry->writeTime.high = high;
+        entry->writeTime.low = low;
+        strcpy(entry->sha256, digest.c_str());
+        return entry;
+    }
+};
+
+TEST_F(CacheTest, SavesOneLinePerRecordHighHalfBeforeLow) {
+    add("data\\my file.bin", 1234, 30000000u, 4000000000u, DIGEST_A);
+    add("main.exe", 18446744073709551615ull, 0, 1, DIGEST_B);
+    saveCacheFile(file.c_str());
+    EXPECT_EQ(DIGEST_A + " 1234 30000000 4000000000 data\\my file.bin" + NEWLINE + DIGEST_B +
+                  " 18446744073709551615 0 1 main.exe" + NEWLINE,
+              readFile(file));
+
+    resetCache();
+    loadCacheFile(file.c_str());
+    ASSERT_EQ(2, launcherState.cacheCount);
+    CacheEntry* entry = findCacheEntry("data\\my file.bin");
+    ASSERT_NE(nullptr, entry);
+    EXPECT_EQ(30000000u, entry->writeTime.high);
+    EXPECT_EQ(4000000000u, entry->writeTime.low);
+    EXPECT_EQ(1234u, entry->size);
+    EXPECT_EQ(DIGEST_A, entry->sha256);
+}
+
+TEST_F(CacheTest, LoadsLineFeedAndCarriageReturnEndingsAlike) {
+    std::string body = DIGEST_A + " 5 1 2 a.txt\n" + DIGEST_B + " 6 3 4 b b.txt\n";
+    std::string withCr = DIGEST_A + " 5 1 2 a.txt\r\n" + DIGEST_B + " 6 3 4 b b.txt\r\n";
+    for (const std::string& bytes : {body, withCr}) {
+        writeFile(file, bytes);
+        loadCacheFile(file.c_str());
+        ASSERT_EQ(2, launcherState.cacheCount);
+        EXPECT_STREQ("a.txt", launcherState.cacheEntries[0].path);
+        EXPECT_STREQ("b b.txt", launcherState.cacheEntries[1].path);
+        EXPECT_EQ(6u, launcherState.cacheEntries[1].size);
+        EXPECT_EQ(3u, launcherState.cacheEntries[1].writeTime.high);
+        EXPECT_EQ(4u, launcherState.cacheEntries[1].writeTime.low);
+    }
+}
+
+TEST_F(CacheTest, IgnoresIncompleteLinesAndKeepsExtraTextInThePath) {
+    writeFile(file, DIGEST_A + " 5 1 2\n" +          // four fields
+                        "\n" +                        // empty
+                        DIGEST_A + " x 1 2 a.txt\n" + // size not a number
+                        "short 7 1 2 any length digest.txt\n" + DIGEST_B +
+                        " 9 1 2 c.txt extra words\n");
+    loadCacheFile(file.c_str());
+    ASSERT_EQ(2, launcherState.cacheCount);
+    EXPECT_STREQ("short", launcherState.cacheEntries[0].sha256);  // digest length is not checked
+    EXPECT_STREQ("c.txt extra words", launcherState.cacheEntries[1].path);
+}
+
+TEST_F(CacheTest, LongLinesAreReadInPieces) {
+    // 387 characters fill the read buffer; the rest of the line is parsed on its own.
+    writeFile(file, std::string(387, 'x') + DIGEST_A + " 5 1 2 tail.txt\n");
+    loadCacheFile(file.c_str());
+    ASSERT_EQ(1, launcherState.cacheCount);
+    EXPECT_STREQ("tail.txt", launcherState.cacheEntries[0].path);
+}
+
+TEST_F(CacheTest, DroppedAndEmptyRecordsAreNotSaved) {
+    add("keep.txt", 10, 1, 2, DIGEST_A);
+    add("dropped.txt", 10, 1, 2, DIGEST_A);
+    add("empty.txt", 0, 1, 2, DIGEST_A);
+    dropCacheEntry("DROPPED.TXT");
+    dropCacheEntry("not-there.txt");
+    saveCacheFile(file.c_str());
+    EXPECT_EQ(DIGEST_A + " 10 1 2 keep.txt" + NEWLINE, readFile(file));
+    // Dropping marks the record; it stays in memory and is still found.
+    ASSERT_NE(nullptr, findCacheEntry("dropped.txt"));
+    EXPECT_EQ(0u, findCacheEntry("dropped.txt")->size);
+}
+
+TEST_F(CacheTest, LookupIgnoresAsciiCaseOnlyAndFindsTheFirstRecord) {
+    add("Data\\Map.bin", 1, 0, 0, DIGEST_A);
+    add("caf\xc9.txt", 2, 0, 0, DIGEST_A);
+    EXPECT_EQ(launcherState.cacheEntries + 0, findCacheEntry("dATA\\mAP.BIN"));
+    EXPECT_EQ(launcherState.cacheEntries + 1, findCacheEntry("CAF\xc9.TXT"));
+    EXPECT_EQ(nullptr, findCacheEntry("caf\xe9.txt"));  // only A-Z fold
+    EXPECT_EQ(nullptr, findCacheEntry("Data\\Map.bi"));
+    EXPECT_EQ(nullptr, findCacheEntry(""));
+
+    // A file can list a path twice: the first record in array order wins.
+    writeFile(file, DIGEST_A + " 1 0 0 twice.txt\n" + DIGEST_B + " 2 0 0 TWICE.txt\n");
+    loadCacheFile(file.c_str());
+    ASSERT_EQ(2, launcherState.cacheCount);
+    EXPECT_EQ(launcherState.cacheEntries + 0, findCacheEntry("Twice.txt"));
+    dropCacheEntry("twice.TXT");
+    EXPECT_EQ(0u, launcherState.cacheEntries[0].size);
+    EXPECT_EQ(2u, launcherState.cacheEntries[1].size);
+}
+
+TEST_F(CacheTest, GrowsFrom4096To8192KeepingEveryRecord) {
+    for (int i = 0; i < 5000; ++i) {
+        std::string path = "dir\\file" + std::to_string(i) + ".bin";
+        ASSERT_NE(nullptr, add(path, 100 + i, i, 7, DIGEST_A)) << i;
+        if (i == 4095) {
+            EXPECT_EQ(4096, launcherState.cacheCapacity);
+        }
+    }
+    EXPECT_EQ(8192, launcherState.cacheCapacity);
+    EXPECT_EQ(5000, launcherState.cacheCount);
+    for (int i = 0; i < 5000; ++i) {
+        CacheEntry* entry = findCacheEntry(("DIR\\FILE" + std::to_string(i) + ".BIN").c_str());
+        ASSERT_EQ(launcherState.cacheEntries + i, entry);
+        EXPECT_EQ(100u + i, entry->size);
+    }
+}
+
+TEST_F(CacheTest, FailedGrowthLosesNothing) {
+    for (int i = 0; i < 4096; ++i) ASSERT_NE(nullptr, add("f" + std::to_string(i), i + 1, 0, i, DIGEST_A));
+    std::string before(reinterpret_cast<char*>(launcherState.cacheEntries), 4096 * sizeof(CacheEntry));
+
+    for (int failAt = 0; failAt < 2; ++failAt) {
+        static int calls;
+        static int failingCall;
+        calls = 0;
+        failingCall = failAt;  // the index first, then the array
+        cacheReallocate = [](void* block, size_t size) -> void* {
+            return calls++ == failingCall ? nullptr : realloc(block, size);
+        };
+        EXPECT_EQ(nullptr, addCacheEntry("one too many"));
+        cacheReallocate = realloc;
+        EXPECT_EQ(4096, launcherState.cacheCount);
+        EXPECT_EQ(4096, launcherState.cacheCapacity);
+        EXPECT_EQ(before, std::string(reinterpret_cast<char*>(launcherState.cacheEntries), before.size()));
+        EXPECT_EQ(launcherState.cacheEntries + 4095, findCacheEntry("F4095"));
+        EXPECT_EQ(nullptr, findCacheEntry("one too many"));
+    }
+    // Once memory is there again, appending works and the index still holds.
+    ASSERT_NE(nullptr, add("one more", 1, 0, 0, DIGEST_B));
+    EXPECT_EQ(launcherState.cacheEntries + 17, findCacheEntry("f17"));
+}
+
+TEST_F(CacheTest, RepeatedLoadAndSaveKeepCountAndFileStable) {
+    for (int i = 0; i < 50; ++i) add("file" + std::to_string(i), 10 + i, 1, i, DIGEST_A);
+    saveCacheFile(file.c_str());
+    std::string first = readFile(file);
+    for (int run = 0; run < 3; ++run) {
+        // A later run of the same process starts from the file, not on top of memory.
+        loadCacheFile(file.c_str());
+        EXPECT_EQ(50, launcherState.cacheCount);
+        EXPECT_EQ(launcherState.cacheEntries + 49, findCacheEntry("FILE49"));
+        saveCacheFile(file.c_str());
+        EXPECT_EQ(first, readFile(file));
+    }
+}
+
+TEST_F(CacheTest, MissingFileKeepsTheRecordsInMemory) {
+    add("a.txt", 5, 0, 0, DIGEST_A);
+    loadCacheFile(joinPath(dir, "no-such.cache").c_str());
+    EXPECT_EQ(1, launcherState.cacheCount);
+    EXPECT_NE(nullptr, findCacheEntry("a.txt"));
+}
+
+TEST_F(CacheTest, LoadCacheUsesTheClientFolder) {
+#ifdef _WIN32
+    snprintf(launcherState.clientDir, sizeof(launcherState.clientDir), "%s", dir.c_str());
+    writeFile(file, DIGEST_A + " 5 1 2 from-client-dir.txt\n");
+    loadCache();
+    EXPECT_NE(nullptr, findCacheEntry("from-client-dir.txt"));
+    dropCacheEntry("from-client-dir.txt");
+    add("saved.txt", 3, 0, 0, DIGEST_B);
+    saveCache();
+    EXPECT_EQ(DIGEST_B + " 3 0 0 saved.txt\r\n", readFile(file));
+    launcherState.clientDir[0] = 0;
+#else
+    GTEST_SKIP() << "client folder paths use backslashes";
+#endif
+}
+
+}  // namespace

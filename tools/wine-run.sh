@@ -1,0 +1,25 @@
+#!/bin/sh
+# Runs a Windows program under Wine in the build's own prefix, so tests never
+# touch a user's ~/.wine and no Mono or Gecko installer is offered.
+# WINEPREFIX may be set by the caller; otherwise the prefix lives beside the
+# build folder's CMakeCache.txt, found from the current directory upwards.
+set -e
+if [ -z "$WINEPREFIX" ]; then
+    dir=$(pwd)
+    while [ "$dir" != "/" ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+    [ -f "$dir/CMakeCache.txt" ] || { echo "wine-run.sh: no build folder above $(pwd)" >&2; exit 2; }
+    WINEPREFIX="$dir/wineprefix"
+fi
+export WINEPREFIX
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    # Tests start in parallel: one of them creates the prefix, the others wait.
+    mkdir -p "$WINEPREFIX"
+    flock "$WINEPREFIX/.init-lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1; wineserver --wait; }'
+fi
+# Windows need an X display; without one, use a private virtual screen.
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1920x1080x24" wine "$@"
+fi
+exec wine "$@"

@@ -1,0 +1,67 @@
+// The verification cache: for every file the update run has hashed, the size
+// and last-write time it had and the digest computed from it. In memory it is
+// an array in insertion order with a hash index on the case-folded path; on
+// disk it is OrvelLauncher.cache in the client folder, one text line a record:
+//   "<sha256> <size> <write time high> <write time low> <path>"
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Same layout as the platform's FILETIME: 100 ns units since 1601, UTC.
+struct WriteTime {
+    uint32_t low;
+    uint32_t high;
+};
+
+struct CacheEntry {
+    char path[260];
+    uint64_t size;  // 0 marks a record that is not saved
+    WriteTime writeTime;
+    char sha256[65];
+};
+
+// Open addressing over record indexes; slot value 0 is empty, n + 1 is
+// record n. Holds the first record of each case-folded path.
+struct CacheIndex {
+    int32_t* slots;
+    uint32_t slotCount;  // a power of two, twice the array capacity
+};
+
+enum {
+    CACHE_FIRST_CAPACITY = 4096,
+    CACHE_READ_BUFFER_SIZE = 388
+};
+
+// First record, in array order, whose path equals path ignoring A-Z case.
+CacheEntry* findCacheEntry(const char* path);
+
+// Appends a record holding only path (cut to 259 characters) and returns it;
+// the caller fills the rest. Returns null, with every stored record intact,
+// when the array or its index cannot grow. The pointer is valid until the
+// next append.
+CacheEntry* addCacheEntry(const char* path);
+
+// Marks the first record of path with size 0 so that it is not saved.
+void dropCacheEntry(const char* path);
+
+// Empties the in-memory cache, keeping its storage for reuse.
+void clearCache();
+
+// OrvelLauncher.cache in clientDir. A file that cannot be opened leaves the
+// records in memory as they are; one that opens replaces them, so a later run
+// of the same process never holds a path twice.
+void loadCache();
+void saveCache();
+
+// The same on an explicit file name.
+void loadCacheFile(const char* fileName);
+void saveCacheFile(const char* fileName);
+
+// Parses one cache line ("%64s %llu %lu %lu %259[^\r\n]"). Returns 1 when
+// all five fields were read.
+int parseCacheLine(const char* line, CacheEntry* out);
+
+// Allocation used for the array and its index; tests replace it to prove that
+// a failed growth loses nothing.
+extern void* (*cacheReallocate)(void* block, size_t size);
