@@ -62,3 +62,7 @@ struct LauncherState {
 };
 
 extern LauncherState launcherState;
+
+// Starts an update run on a thread of its own unless one is active. Window
+// thread only: start-up with fullVerify 0, the repair command with 1.
+void startUpdateRun(int fullVerify);

@@ -1,0 +1,7 @@
+#include "shell/Threads.h"
+
+static HANDLE createThread(LPTHREAD_START_ROUTINE routine, void* argument) {
+    return CreateThread(nullptr, 0, routine, argument, 0, nullptr);
+}
+
+HANDLE (*startThread)(LPTHREAD_START_ROUTINE routine, void* argument) = createThread;

@@ -1,0 +1,36 @@
+#include <string.h>
+
+#include "shell/Text.h"
+#include "update/Download.h"
+
+void buildFileUrl(char* out, const char* updateUrl, const char* path) {
+    formatText(out, FILE_URL_SIZE, "%s", updateUrl);
+    size_t length = strlen(out);
+    for (const char* p = path; *p; ++p) {
+        if (length > FILE_URL_STOP_LENGTH) break;
+        // The last character added may be a three-byte "%20": 1,020 + 3 still
+        // leaves room for the terminator.
+        if (*p == ' ') {
+            memcpy(out + length, "%20", 3);
+            length += 3;
+        } else {
+            out[length++] = *p == '\\' ? '/' : *p;
+        }
+    }
+    out[length] = 0;
+}
+
+int buildJobPaths(const char* clientDir, const char* path, char* target, char* part) {
+    if (!formatText(target, LOCAL_PATH_SIZE, "%s\\%s", clientDir, path)) return 0;
+    return formatText(part, LOCAL_PATH_SIZE, "%s.part", target);
+}
+
+int32_t downloadProgressPermille(int64_t doneBytes, uint64_t totalBytes) {
+    int32_t doneKiB = (int32_t)(doneBytes / 1024);
+    int32_t totalKiB = (int32_t)(totalBytes / 1024);
+    return (int32_t)(((int64_t)doneKiB * 1000) / ((int64_t)totalKiB + 1));
+}
+
+int shouldReportProgress(int32_t finished, int32_t jobCount) {
+    return finished % DOWNLOAD_REPORT_EVERY == 0 || finished == jobCount;
+}

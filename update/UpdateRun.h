@@ -1,0 +1,12 @@
+// One update run: the manifest checked file by file against the client
+// folder, the rest downloaded by up to 8 workers, the outcome posted to the
+// window as WM_UPDATE_DONE.
+#pragma once
+
+#include <windows.h>
+
+DWORD WINAPI updateRun(void* unused);
+
+// Opens the run's internet handle; tests replace it to see a run that cannot
+// open one.
+extern void* (*openUpdateInternet)();
