@@ -20,3 +20,7 @@ void setProgress(int32_t permille);
 
 // Posts WM_STATUS_CHANGED to mainWindow.
 void postStatusChanged();
+
+// Called with every text as it is published, in publishing order, with the
+// progress at that moment; tests use it to see every text a run shows.
+extern void (*statusObserver)(const char* text, int32_t progressPermille);

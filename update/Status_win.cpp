@@ -9,10 +9,13 @@
 
 static SRWLOCK statusLock = SRWLOCK_INIT;
 
+void (*statusObserver)(const char* text, int32_t progressPermille) = nullptr;
+
 // The lock is held only for the copy, never while formatting.
 static void publishWhole(const char* text /* STATUS_TEXT_SIZE bytes */) {
     AcquireSRWLockExclusive(&statusLock);
     memcpy(launcherState.statusText, text, STATUS_TEXT_SIZE);
+    if (statusObserver) statusObserver(text, launcherState.progressPermille);
     ReleaseSRWLockExclusive(&statusLock);
 }
 
