@@ -1,20 +1,8 @@
 #include <windows.h>
 
-#include <string.h>
+#include "shell/Startup.h"
 
-#include "shell/Config.h"
-#include "shell/LauncherState.h"
-
-// The client folder is the launcher's own folder.
-static void findClientDir() {
-    LauncherState& s = launcherState;
-    GetModuleFileNameA(nullptr, s.clientDir, sizeof(s.clientDir));
-    char* lastBackslash = strrchr(s.clientDir, '\\');
-    if (lastBackslash) *lastBackslash = 0;
-}
-
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    findClientDir();
-    readConfig();
-    return 0;
+// The command line is ignored; the show command is used for the first show.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    return runLauncher(instance, showCommand);
 }
