@@ -1,8 +1,8 @@
 #include "ui/Layout.h"
 
-#include <stdio.h>
 
 #include "shell/LauncherState.h"
+#include "shell/Text.h"
 
 NewsRowRects newsRowRects(int row) {
     int b = NEWS_ROW_FIRST_BOTTOM + NEWS_ROW_STEP * row;
@@ -43,7 +43,7 @@ int isItemEnabled(int item) {
 }
 
 void formatPercentage(int32_t progressPermille, char* out) {
-    snprintf(out, PERCENT_TEXT_SIZE, "%d%%", progressPermille / 10);
+    formatText(out, PERCENT_TEXT_SIZE, "%d%%", progressPermille / 10);
 }
 
 int progressFillRight(int32_t progressPermille) {

@@ -1,0 +1,39 @@
+// error_box CAPTION TEXT
+// Waits for a message box with CAPTION, checks that its text is TEXT and that
+// no launcher window is open beside it, then presses OK. Exits 0 when both
+// held, 1 otherwise (saying why).
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+static HWND findBox(const char* caption) {
+    for (int i = 0; i < 300; ++i) {
+        HWND box = FindWindowA("#32770", caption);
+        if (box) return box;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;
+    HWND box = findBox(argv[1]);
+    if (!box) {
+        printf("no message box captioned \"%s\"\n", argv[1]);
+        return 1;
+    }
+    char text[512] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));  // the box's static text
+    int good = 1;
+    if (strcmp(text, argv[2]) != 0) {
+        printf("text \"%s\"\nwanted \"%s\"\n", text, argv[2]);
+        good = 0;
+    }
+    if (FindWindowA("OrvelLauncher", nullptr)) {
+        printf("a launcher window is open\n");
+        good = 0;
+    }
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return good ? 0 : 1;
+}
