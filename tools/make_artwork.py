@@ -574,9 +574,8 @@ def pngBytes(width, height, rgba):
             chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + chunk(b"IEND", b""))
 
 
-def icoBytes():
-    pixels = [iconPixels(size) for size in ICON_SIZES]
-    images = [pngBytes(size, size, rgba) for size, rgba in zip(ICON_SIZES, pixels)]
+def icoFile(images):
+    """An icon file of PNG images, one for each of ICON_SIZES."""
     head = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     entries = b""
@@ -584,7 +583,13 @@ def icoBytes():
         dim = 0 if size >= 256 else size
         entries += struct.pack("<BBBBHHII", dim, dim, 0, 0, 1, 32, len(png), offset)
         offset += len(png)
-    return head + entries + b"".join(images), pixels
+    return head + entries + b"".join(images)
+
+
+def icoBytes():
+    pixels = [iconPixels(size) for size in ICON_SIZES]
+    images = [pngBytes(size, size, rgba) for size, rgba in zip(ICON_SIZES, pixels)]
+    return icoFile(images), pixels
 
 
 # ---------------------------------------------------------------- main
