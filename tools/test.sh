@@ -2,18 +2,9 @@
 # The test command: installs what is missing, builds the Windows launcher and
 # its tests (cross-compiled, run under Wine) and the native rules tests (with
 # AddressSanitizer and UndefinedBehaviorSanitizer), and runs every test.
-set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${ORVEL_BUILD_DIR:-$root/build}
-jobs=$(nproc)
-
-"$root/tools/install-deps.sh"
-
-cmake -S "$root" -B "$build/native" -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$build/native" -j "$jobs"
-cmake -S "$root" -B "$build/windows" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" >/dev/null
-cmake --build "$build/windows" -j "$jobs"
+. "$(dirname "$0")/build.sh"
+buildNative
+buildWindows
 
 # One virtual screen for every windowed test, the size of a common monitor.
 display=99

@@ -1,0 +1,438 @@
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include "tests/TestFiles.h"
+#include "tools/publish/Publish.h"
+#include "update/Documents.h"
+#include "update/Download.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string SHA_EMPTY = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+const std::string SHA_ABC = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+const std::string FOX = "The quick brown fox jumps over the lazy dog";
+const std::string SHA_FOX = "d7a8fbb307d7809469ca9abcb0082e4f8d5651e46d3cdb762d02d0bf37c9e592";
+// 3 MiB + 7 bytes of (i * 7 + i / 65536) & 255, hashed by Python's hashlib.
+const std::string SHA_BIG = "e7fe3527ff53f9045bafbd23efff31a5aa532d4487d0045ec49470003968a542";
+
+std::string bigContent() {
+    std::string bytes(3 * 1048576 + 7, 0);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = (char)((i * 7 + i / 65536) & 255);
+    return bytes;
+}
+
+std::string refusalOf(const std::string& path, int clientDirLength = PUBLISH_DEFAULT_CLIENT_DIR_LENGTH) {
+    char reason[PUBLISH_REASON_SIZE];
+    if (!findPathRefusal(path.c_str(), clientDirLength, reason, sizeof(reason))) return "";
+    return reason;
+}
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+struct PublishFolder : ::testing::Test {
+    std::string root = makeTempDir();
+    std::string client = joinPath(root, "client");
+
+    void SetUp() override { fs::create_directories(client); }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+    std::string at(const std::string& relative) const { return joinPath(client, relative); }
+
+    void put(const std::string& relative, const std::string& bytes) const {
+        fs::create_directories(fs::path(at(relative)).parent_path());
+        writeFile(at(relative), bytes);
+    }
+
+    ToolRun runTool(std::vector<std::string> args) const {
+        std::string outPath = joinPath(root, "stdout"), errPath = joinPath(root, "stderr");
+        FILE* out = fopen(outPath.c_str(), "wb");
+        FILE* err = fopen(errPath.c_str(), "wb");
+        if (!out || !err) abort();
+        args.insert(args.begin(), "orvel-publish");
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(&arg[0]);
+        int status = runPublish((int)argv.size(), argv.data(), out, err);
+        fclose(out);
+        fclose(err);
+        return ToolRun{status, readFile(outPath), readFile(errPath)};
+    }
+};
+
+struct Line {
+    std::string sha256;
+    uint64_t size;
+    std::string path;
+    bool operator==(const Line& o) const { return sha256 == o.sha256 && size == o.size && path == o.path; }
+};
+
+std::ostream& operator<<(std::ostream& os, const Line& l) {
+    return os << l.sha256 << " " << l.size << " " << l.path;
+}
+
+// Every line through the launcher's parser; a rejected line fails the test.
+std::vector<Line> readManifest(const std::string& text) {
+    std::vector<Line> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find("\r\n", start);
+        EXPECT_NE(std::string::npos, end) << "line without CR LF at " << start;
+        if (end == std::string::npos) break;
+        std::string line = text.substr(start, end - start);
+        EXPECT_EQ(std::string::npos, line.find('\n'));
+        ManifestEntry entry;
+        EXPECT_TRUE(parseManifestLine((line + "\r\n").c_str(), &entry)) << line;
+        lines.push_back(Line{entry.sha256, entry.size, entry.path});
+        // The parser gives back the very text written.
+        EXPECT_EQ(line, std::string(entry.sha256) + " " + std::to_string(entry.size) + " " + entry.path);
+        start = end + 2;
+    }
+    return lines;
+}
+
+TEST(PublishPathRules, RefusesEveryPathTheLauncherRejects) {
+    const char* const rejected[][2] = {
+        {"/etc/passwd", "absolute"},
+        {"main.exe:stream", "':'"},
+        {"data/../../x.dll", "\"..\""},
+        {"a\x01" "b", "control character 0x01"},
+        {"a\tb", "control character 0x09"},
+        {"OrvelLauncher.exe", "launcher's own file"},
+        {"LAUNCHER.INI", "launcher's own file"},
+    };
+    for (const auto& c : rejected) {
+        char manifestPath[RELATIVE_PATH_SIZE];
+        ASSERT_TRUE(toManifestPath(c[0], manifestPath));
+        EXPECT_FALSE(isAcceptedManifestPath(manifestPath)) << c[0];
+        EXPECT_NE(std::string::npos, refusalOf(c[0]).find(c[1])) << c[0] << ": " << refusalOf(c[0]);
+    }
+}
+
+TEST(PublishPathRules, RefusesNamesAWindowsClientCannotHold) {
+    const char* const refused[][2] = {
+        {"data/name..bin", "\"..\""},
+        {"caf\xc3\xa9.txt", "non-ASCII byte 0xc3"},
+        {"music/\xe9t\xe9.ogg", "non-ASCII byte 0xe9"},
+        {"a<b", "'<'"}, {"a>b", "'>'"}, {"a\"b", "'\"'"}, {"a|b", "'|'"}, {"a?b", "'?'"}, {"a*b", "'*'"},
+        {"data/a\\b.bin", "'\\' inside a name"},
+        {"data/readme.", "\"readme.\" ends in a dot"},
+        {"maps./x.map", "\"maps.\" ends in a dot"},
+        {"data/notes ", "\"notes \" ends in a blank"},
+        {" lead.txt", "begins with a blank"},
+        {"CON", "\"CON\" is a reserved device name"},
+        {"data/prn.txt", "\"prn.txt\" is a reserved device name"},
+        {"Aux.tar.gz", "\"Aux.tar.gz\" is a reserved"},
+        {"nul", "reserved"}, {"com1", "reserved"}, {"COM9.log", "reserved"}, {"lpt5", "reserved"},
+        {"LPT1.dat", "reserved"}, {"con .txt", "reserved"}, {"CONOUT$", "reserved"},
+        {"deep/Nul/x.bin", "\"Nul\" is a reserved"},
+        {"a//b", "empty name"},
+        {"a/", "empty name"},
+    };
+    for (const auto& c : refused) {
+        EXPECT_NE(std::string::npos, refusalOf(c[0]).find(c[1])) << c[0] << ": " << refusalOf(c[0]);
+    }
+}
+
+TEST(PublishPathRules, AcceptsOrdinaryNamesWhichTheLauncherAcceptsToo) {
+    const char* const accepted[] = {
+        "main.exe", "data/my file.bin", ".hidden/a.b", "a.b.c", "CONSOLE.txt", "com10", "lpt", "auxiliary.dat",
+        "data/con-fig", "sub/OrvelLauncher.exe", "sub/launcher.ini", "x~y!@#$%^&()[]{}=+,;'`.txt", "0",
+    };
+    for (const char* path : accepted) {
+        EXPECT_EQ("", refusalOf(path)) << path;
+        char manifestPath[RELATIVE_PATH_SIZE];
+        ASSERT_TRUE(toManifestPath(path, manifestPath));
+        EXPECT_TRUE(isAcceptedManifestPath(manifestPath)) << path;
+    }
+}
+
+TEST(PublishPathRules, LengthLimitIsWhatTheLaunchersPartPathAllows) {
+    std::string folder = "C:\\Program Files (x86)\\Orvel Online\\Game";
+    ASSERT_EQ(40u, folder.size());
+    char target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE];
+    std::string longest = "data/" + std::string(213 - 5, 'x');
+    std::string manifestLongest = "data\\" + std::string(213 - 5, 'x');
+    EXPECT_EQ("", refusalOf(longest));
+    EXPECT_TRUE(buildJobPaths(folder.c_str(), manifestLongest.c_str(), target, part));
+    EXPECT_NE(std::string::npos, refusalOf(longest + "y").find("214 characters long; at most 213"));
+    EXPECT_FALSE(buildJobPaths(folder.c_str(), (manifestLongest + "y").c_str(), target, part));
+
+    // The assumed folder length moves the limit: 259 - 120 - 1 - 5 = 133.
+    EXPECT_EQ("", refusalOf(std::string(133, 'a'), 120));
+    EXPECT_NE(std::string::npos, refusalOf(std::string(134, 'a'), 120).find("at most 133"));
+    EXPECT_NE("", refusalOf(std::string(300, 'a'), 2));
+}
+
+TEST(PublishPathRules, SkipsTheLaunchersFilesAndTheServerDocuments) {
+    for (const char* path : {"OrvelLauncher.exe", "orvellauncher.EXE", "launcher.ini", "OrvelLauncher.cache",
+                             "manifest.txt", "News.txt", "main.exe.part", "data/maps/a.map.PART"}) {
+        EXPECT_NE(nullptr, skippedPathNote(path)) << path;
+    }
+    for (const char* path : {"sub/OrvelLauncher.exe", "sub/launcher.ini", "sub/OrvelLauncher.cache",
+                             "data/manifest.txt", "data/news.txt", "part", "a.parts", "main.exe"}) {
+        EXPECT_EQ(nullptr, skippedPathNote(path)) << path;
+    }
+}
+
+TEST(PublishProgress, ShowsFilesAndWholeMiB) {
+    PublishProgress progress = {};
+    progress.doneFiles = 1234;
+    progress.fileCount = 5000;
+    progress.doneBytes = 812ull * 1048576 + 1048575;
+    progress.byteCount = 3071ull * 1048576 + 5;
+    char line[PUBLISH_PROGRESS_LINE_SIZE];
+    formatProgressLine(line, sizeof(line), &progress);
+    EXPECT_STREQ("hashing 1234/5000 files, 812/3071 MiB", line);
+}
+
+TEST_F(PublishFolder, ManifestOfAClientFolderRoundTripsThroughTheLaunchersParser) {
+    put("main.exe", "abc");
+    put("data/maps/world 1.map", FOX);
+    put("data/empty.bin", "");
+    put("data/big.pak", bigContent());
+    put("data0.txt", "abc");  // '0' sorts before '\' but after '/'
+    put("Data.pak", "");
+    put("sub/launcher.ini", "abc");
+    fs::create_directories(at("empty/deeper"));
+    // Never listed: the launcher's own files, its leftovers, the server's documents.
+    put("OrvelLauncher.exe", "MZ");
+    put("launcher.ini", "[Launcher]");
+    put("OrvelLauncher.cache", "cache");
+    put("news.txt", "a|b");
+    put("data/big.pak.part", "half");
+
+    ToolRun run = runTool({"manifest", client});
+    ASSERT_EQ(0, run.status) << run.err;
+    std::string text = readFile(at("manifest.txt"));
+    std::vector<Line> expected = {
+        {SHA_EMPTY, 0, "Data.pak"},
+        {SHA_ABC, 3, "data0.txt"},
+        {SHA_BIG, 3 * 1048576 + 7, "data\\big.pak"},
+        {SHA_EMPTY, 0, "data\\empty.bin"},
+        {SHA_FOX, FOX.size(), "data\\maps\\world 1.map"},
+        {SHA_ABC, 3, "main.exe"},
+        {SHA_ABC, 3, "sub\\launcher.ini"},
+    };
+    EXPECT_EQ(expected, readManifest(text));
+    for (const char* skipped : {"OrvelLauncher.exe", "launcher.ini", "OrvelLauncher.cache", "news.txt",
+                                "data/big.pak.part"}) {
+        EXPECT_NE(std::string::npos, run.err.find(std::string("skipped: ") + skipped)) << run.err;
+    }
+    EXPECT_NE(std::string::npos, run.err.find(": 7 files, 3145787 bytes (5 skipped)")) << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find('\r')) << "progress shown off a terminal";
+    EXPECT_FALSE(fileExists(at("manifest.txt.part")));
+
+    // Again: the old manifest.txt is skipped and the output is the same.
+    ToolRun again = runTool({"manifest", client, "-o", "-"});
+    EXPECT_EQ(0, again.status) << again.err;
+    EXPECT_EQ(text, again.out);
+
+    ToolRun verified = runTool({"verify", client});
+    EXPECT_EQ(0, verified.status) << verified.out;
+    EXPECT_NE(std::string::npos, verified.out.find("all 7 files match (3145787 bytes)")) << verified.out;
+}
+
+TEST_F(PublishFolder, PathTooLongForTheClientFolderIsRefused) {
+    put("main.exe", "abc");
+    put("data/" + std::string(95, 'x'), "");  // 100 characters
+    writeFile(at("manifest.txt"), "old");
+
+    ToolRun accepted = runTool({"manifest", client, "-o", "-", "--client-dir-length", "153"});
+    EXPECT_EQ(0, accepted.status) << accepted.err;
+    ToolRun refused = runTool({"manifest", client, "--client-dir-length", "154"});
+    EXPECT_EQ(1, refused.status);
+    EXPECT_NE(std::string::npos, refused.err.find("refused: data/" + std::string(95, 'x') +
+                                                  ": 100 characters long; at most 99 fit under a 154-character"))
+        << refused.err;
+    EXPECT_EQ("old", readFile(at("manifest.txt")));
+}
+
+#ifndef _WIN32
+// Names that only a Linux folder can hold.
+TEST_F(PublishFolder, RefusesEachBadNameByNameAndWritesNoManifest) {
+    const char* const cases[][2] = {
+        {"name..bin", "\"..\""},
+        {"caf\xc3\xa9.txt", "non-ASCII byte 0xc3"},
+        {"a<b", "'<'"}, {"a>b", "'>'"}, {"a:b", "':'"}, {"a\"b", "'\"'"}, {"a|b", "'|'"},
+        {"a?b", "'?'"}, {"a*b", "'*'"},
+        {"data/a\\b.bin", "'\\' inside a name"},
+        {"dot.", "ends in a dot"}, {"blank ", "ends in a blank"}, {" lead", "begins with a blank"},
+        {"tab\tname", "control character 0x09"},
+        {"CON", "reserved device name"}, {"nul.txt", "reserved device name"}, {"Com1.dat", "reserved"},
+        {"deep/LPT9/x.bin", "\"LPT9\" is a reserved"},
+    };
+    for (const auto& c : cases) {
+        std::string bad = c[0];
+        SCOPED_TRACE(bad);
+        fs::remove_all(client);
+        put("good.bin", "abc");
+        put(bad, "bad");
+        writeFile(at("manifest.txt"), "old");
+        ToolRun run = runTool({"manifest", client});
+        EXPECT_EQ(1, run.status);
+        EXPECT_NE(std::string::npos, run.err.find("refused: "));
+        EXPECT_NE(std::string::npos, run.err.find(c[1])) << run.err;
+        EXPECT_NE(std::string::npos, run.err.find("1 file(s) refused")) << run.err;
+        EXPECT_EQ(std::string::npos, run.err.find("good.bin")) << run.err;
+        EXPECT_EQ("old", readFile(at("manifest.txt")));
+        EXPECT_FALSE(fileExists(at("manifest.txt.part")));
+    }
+}
+
+TEST_F(PublishFolder, RefusesPathsThatAreOneOnWindowsAndFilesThatAreNotRegular) {
+    put("Data.bin", "1");
+    put("data.bin", "2");
+    put("maps", "a file");
+    put("Maps/world.map", "a map");
+    put("ok.bin", "fine");
+    fs::create_symlink("ok.bin", at("link.bin"));
+    ASSERT_EQ(0, mkfifo(at("pipe").c_str(), 0600));
+
+    ToolRun run = runTool({"manifest", client});
+    EXPECT_EQ(1, run.status);
+    EXPECT_NE(std::string::npos, run.err.find("refused: data.bin: the same file as Data.bin on Windows")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("refused: maps: a file, but Maps/world.map needs a folder"))
+        << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("refused: link.bin: a symbolic link")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("refused: pipe: not a regular file")) << run.err;
+    EXPECT_NE(std::string::npos, run.err.find("4 file(s) refused")) << run.err;
+    EXPECT_FALSE(fileExists(at("manifest.txt")));
+}
+#endif
+
+TEST_F(PublishFolder, VerifyReportsEveryKindOfProblemWithItsPath) {
+    put("a.bin", "abc");
+    put("b.bin", "hello");
+    put("c.bin", "12345");
+    put("d/e.bin", FOX);
+    std::string manifest = joinPath(root, "manifest.txt");  // kept outside, as the server keeps it
+    ASSERT_EQ(0, runTool({"manifest", client, "-o", manifest}).status);
+    std::string text = readFile(manifest);
+    writeFile(manifest, text + std::string(64, 'f') + " 1 ..\\escape.bin\r\n" + "\r\n" + SHA_ABC +
+                            " 3 D\\E.BIN\r\n" + std::string(64, 'g') + " 3 g.bin\r\n");
+    fs::remove(at("a.bin"));
+    writeFile(at("b.bin"), "hell");
+    writeFile(at("c.bin"), "12346");
+
+    ToolRun run = runTool({"verify", client, "--manifest", manifest});
+    EXPECT_EQ(1, run.status);
+    const char* const expected[] = {
+        "missing: a.bin (line 1)",
+        "wrong size: b.bin: the manifest says 5 bytes, the file has 4 (line 2)",
+        "wrong digest: c.bin: the manifest says 5994471abb01112afcc18159f6cc74b4f511b99806da59b3caf5a9c173cacfc5, "
+        "the file has 34d128f5b3dede622e107438fbefabdf0519ebab21ac7b6f2075f974d09ce524",
+        "line 5: the launcher rejects this line: \"ffff",
+        "line 7: D\\E.BIN is listed again (first on line 4, letter case aside)",
+        "line 8: the digest of g.bin is not 64 hexadecimal digits",
+        ": 6 problem(s)",
+    };
+    for (const char* message : expected) EXPECT_NE(std::string::npos, run.out.find(message)) << message;
+    EXPECT_EQ(std::string::npos, run.out.find("e.bin (line")) << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("line 6")) << "a blank line is no problem";
+}
+
+TEST_F(PublishFolder, CheckNewsReportsWhatTheWindowLosesAndShowsTheFirstFour) {
+    std::string longCaption = std::string(95, 'C') + "cut";
+    std::string longHeadline = std::string(95, 'H') + "lost";
+    put("news.txt", "Novedades|Servidor abierto\r\n"
+                    "just text without a bar\r\n" +
+                        longCaption + "|short\r\n"
+                        "short|" + longHeadline + "\r\n"
+                        "\r\n"
+                        "Evento|Doble XP\r\n"
+                        "Extra|never shown\r\n");
+    ToolRun run = runTool({"check-news", at("news.txt")});
+    EXPECT_EQ(1, run.status);
+    const std::string expected[] = {
+        "line 2: no \"|\"; the launcher ignores this line: \"just text without a bar\"",
+        "line 3: the caption is 98 bytes; the window shows the first 95: \"" + std::string(95, 'C') +
+            "\" and cuts \"cut\"",
+        "line 4: the headline is 99 bytes; the window shows the first 95: \"" + std::string(95, 'H') +
+            "\" and cuts \"lost\"",
+        "line 7: past the fourth item; never shown: \"Extra|never shown\"",
+        "The window shows:\n"
+        "  1. Novedades | Servidor abierto\n"
+        "  2. " + std::string(95, 'C') + " | short\n"
+        "  3. short | " + std::string(95, 'H') + "\n"
+        "  4. Evento | Doble XP\n",
+        ": 4 problem(s)",
+    };
+    for (const std::string& message : expected) EXPECT_NE(std::string::npos, run.out.find(message)) << message;
+    EXPECT_EQ(std::string::npos, run.out.find("line 5")) << "a blank line is no problem";
+}
+
+TEST_F(PublishFolder, CheckNewsFindsTextTheLauncherNeverReads) {
+    put("cr.txt", "Uno|a\rDos|b\nTres|c");  // a lone CR hides the rest of its line
+    ToolRun cr = runTool({"check-news", at("cr.txt")});
+    EXPECT_EQ(1, cr.status);
+    EXPECT_NE(std::string::npos, cr.out.find("line 1: the text after a carriage return is ignored: \"Dos|b\""));
+    EXPECT_NE(std::string::npos, cr.out.find("  1. Uno | a\n  2. Tres | c\n")) << cr.out;
+
+    put("with-nul.txt", std::string("Uno|a\r\nDos|b\0Tres|c\r\n", 21));
+    ToolRun nul = runTool({"check-news", at("with-nul.txt")});
+    EXPECT_EQ(1, nul.status);
+    EXPECT_NE(std::string::npos, nul.out.find("a NUL byte at offset 12; the launcher reads nothing after it"));
+    EXPECT_EQ(std::string::npos, nul.out.find("Tres")) << nul.out;
+
+    for (const char* empty : {"", "\r\n\r\n", "  \n"}) {
+        put("empty.txt", empty);
+        ToolRun run = runTool({"check-news", at("empty.txt")});
+        EXPECT_EQ(1, run.status) << "\"" << empty << "\"";
+        EXPECT_NE(std::string::npos, run.out.find("(the file is empty or holds only blank lines)")) << run.out;
+        EXPECT_NE(std::string::npos, run.out.find("The window shows no news.")) << run.out;
+    }
+}
+
+TEST_F(PublishFolder, CheckNewsPassesAFileShownAsWritten) {
+    put("news.txt", "Novedades|Servidor abierto\r\n\r\n" + std::string(95, 'c') + "|" + std::string(95, 'h') +
+                        "\nSin fin de linea|ok");
+    ToolRun run = runTool({"check-news", at("news.txt")});
+    EXPECT_EQ(0, run.status) << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("The window shows:\n  1. Novedades | Servidor abierto\n  2. " +
+                                              std::string(95, 'c') + " | " + std::string(95, 'h') +
+                                              "\n  3. Sin fin de linea | ok\n"))
+        << run.out;
+    EXPECT_NE(std::string::npos, run.out.find("the window shows all 3 item(s) as written")) << run.out;
+}
+
+TEST_F(PublishFolder, CommandLine) {
+    ToolRun help = runTool({"--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_EQ(0u, help.out.find("usage: orvel-publish")) << help.out;
+
+    EXPECT_EQ(2, runTool({"publish-everything"}).status);
+    EXPECT_EQ(2, runTool({}).status);
+    EXPECT_EQ(2, runTool({"manifest"}).status);
+    EXPECT_EQ(2, runTool({"manifest", client, "-o"}).status);
+    EXPECT_EQ(2, runTool({"manifest", client, "--client-dir-length", "40x"}).status);
+    EXPECT_EQ(2, runTool({"manifest", client, "--client-dir-length", "253"}).status);
+    EXPECT_EQ(2, runTool({"manifest", client, client}).status);
+    EXPECT_EQ(2, runTool({"verify", client, "-o", "x"}).status);
+
+    ToolRun missing = runTool({"manifest", joinPath(root, "no-such-folder")});
+    EXPECT_EQ(1, missing.status);
+    EXPECT_NE(std::string::npos, missing.err.find("cannot list the folder")) << missing.err;
+    EXPECT_EQ(1, runTool({"verify", client}).status);  // no manifest.txt there
+    EXPECT_EQ(1, runTool({"check-news", joinPath(root, "no-news.txt")}).status);
+}
+
+}  // namespace

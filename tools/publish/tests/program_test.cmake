@@ -1,0 +1,80 @@
+# Runs the built orvel-publish (through EMULATOR, i.e. Wine, when set) on a
+# sample client folder and compares its manifest byte for byte with one made
+# here from CMake's own SHA-256, then checks verify and check-news end to end.
+# Usage: cmake -DTOOL=... -DEMULATOR=... -DWORK=... -P program_test.cmake
+cmake_minimum_required(VERSION 3.20)
+
+function(expect_status want)
+    execute_process(COMMAND ${EMULATOR} ${TOOL} ${ARGN} WORKING_DIRECTORY "${WORK}"
+        RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status STREQUAL want)
+        message(FATAL_ERROR "orvel-publish ${ARGN}: exit status ${status}, expected ${want}\n${out}${err}")
+    endif()
+    set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${WORK}")
+set(client "${WORK}/client")
+file(MAKE_DIRECTORY "${client}/data/maps" "${client}/empty/deeper")
+file(WRITE "${client}/main.exe" "abc")
+file(WRITE "${client}/data/maps/world 1.map" "The quick brown fox jumps over the lazy dog")
+file(WRITE "${client}/data/empty.bin" "")
+file(WRITE "${client}/data0.txt" "'0' sorts before a backslash and after a slash\n")
+string(REPEAT "0123456789abcdef" 20000 block)
+file(WRITE "${client}/data/maps/big.pak" "${block}")
+# Never listed.
+file(WRITE "${client}/OrvelLauncher.exe" "MZ")
+file(WRITE "${client}/launcher.ini" "[Launcher]\r\n")
+file(WRITE "${client}/news.txt" "Novedades|Servidor abierto\r\n")
+file(WRITE "${client}/data/empty.bin.part" "half")
+
+set(listed "main.exe" "data/maps/world 1.map" "data/empty.bin" "data0.txt" "data/maps/big.pak")
+set(manifestPaths "")
+foreach(path IN LISTS listed)
+    string(REPLACE "/" "\\" manifestPath "${path}")
+    list(APPEND manifestPaths "${manifestPath}")
+endforeach()
+list(SORT manifestPaths)
+set(expected "")
+foreach(manifestPath IN LISTS manifestPaths)
+    string(REPLACE "\\" "/" path "${manifestPath}")
+    file(SHA256 "${client}/${path}" digest)
+    file(SIZE "${client}/${path}" size)
+    string(APPEND expected "${digest} ${size} ${manifestPath}\r\n")
+endforeach()
+file(WRITE "${WORK}/expected.txt" "${expected}")
+
+function(expect_same_file actual)
+    execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${WORK}/expected.txt" "${WORK}/${actual}"
+        RESULT_VARIABLE different)
+    if(different)
+        file(READ "${WORK}/${actual}" text)
+        message(FATAL_ERROR "${actual} differs from expected.txt:\n${text}\nexpected:\n${expected}")
+    endif()
+endfunction()
+
+expect_status(0 manifest client -o manifest-file.txt)
+expect_same_file(manifest-file.txt)
+execute_process(COMMAND ${EMULATOR} ${TOOL} manifest client -o - WORKING_DIRECTORY "${WORK}"
+    RESULT_VARIABLE status OUTPUT_FILE "${WORK}/manifest-stdout.txt" ERROR_QUIET)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "manifest -o -: exit status ${status}")
+endif()
+expect_same_file(manifest-stdout.txt)
+
+expect_status(0 verify client --manifest manifest-file.txt)
+if(NOT out MATCHES "all 5 files match")
+    message(FATAL_ERROR "verify: ${out}")
+endif()
+file(WRITE "${client}/main.exe" "abd")
+expect_status(1 verify client --manifest manifest-file.txt)
+if(NOT out MATCHES "wrong digest: main.exe")
+    message(FATAL_ERROR "verify after a change: ${out}")
+endif()
+
+expect_status(0 check-news client/news.txt)
+if(NOT out MATCHES "  1. Novedades \\| Servidor abierto")
+    message(FATAL_ERROR "check-news: ${out}")
+endif()
+expect_status(2 publish-everything)
+file(REMOVE_RECURSE "${WORK}")
