@@ -95,6 +95,22 @@ TEST_F(CacheTest, IgnoresIncompleteLinesAndKeepsExtraTextInThePath) {
     EXPECT_STREQ("c.txt extra words", launcherState.cacheEntries[1].path);
 }
 
+TEST_F(CacheTest, UnusualLinesReadAsTheLineFormatSays) {
+    // Paths with bytes above 127 or tabs, blanks between the fields, and
+    // digests shorter than 64 characters all load as the format reads them.
+    writeFile(file, DIGEST_A + " 5 1 2 caf\xe9\\men\xfa.txt\n" + DIGEST_A + " 6 3 4 tab\there.txt\n" + DIGEST_B +
+                        "   7  5  6   spaced.txt\n" + "abc 8 7 8 short-digest.txt\n" + DIGEST_A + " 9 4294967295 0 max.txt\n");
+    loadCacheFile(file.c_str());
+    ASSERT_EQ(5, launcherState.cacheCount);
+    EXPECT_STREQ("caf\xe9\\men\xfa.txt", launcherState.cacheEntries[0].path);
+    EXPECT_STREQ("tab\there.txt", launcherState.cacheEntries[1].path);
+    EXPECT_STREQ("spaced.txt", launcherState.cacheEntries[2].path);
+    EXPECT_EQ(7u, launcherState.cacheEntries[2].size);
+    EXPECT_EQ(6u, launcherState.cacheEntries[2].writeTime.low);
+    EXPECT_STREQ("abc", launcherState.cacheEntries[3].sha256);
+    EXPECT_EQ(4294967295u, launcherState.cacheEntries[4].writeTime.high);
+}
+
 TEST_F(CacheTest, LongLinesAreReadInPieces) {
     // 387 characters fill the read buffer; the rest of the line is parsed on its own.
     writeFile(file, std::string(387, 'x') + DIGEST_A + " 5 1 2 tail.txt\n");

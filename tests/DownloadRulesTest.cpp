@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include <string>
 
 #include "update/Download.h"
@@ -78,6 +80,36 @@ TEST(ResponseBuffer, GrowsByDoublingWhenLessThan4KiBIsFree) {
     // A body that would need more than a 32-bit length cannot be held.
     EXPECT_EQ(0u, responseCapacityAfterRead(4294967296ull, 4294967296ull - 100));
     EXPECT_EQ(4294967296ull, responseCapacityAfterRead(4294967296ull, 4294967296ull - 5000));
+}
+
+TEST(ResponseBuffer, ADeclaredLengthGetsTheCapacityTheDoublingsWouldReach) {
+    EXPECT_EQ(65536u, responseCapacityForLength(0));
+    EXPECT_EQ(65536u, responseCapacityForLength(61440));
+    EXPECT_EQ(131072u, responseCapacityForLength(61441));
+    // A body that fills a doubling exactly leaves no room: one more step.
+    EXPECT_EQ(536870912u, responseCapacityForLength(268435456));
+    EXPECT_EQ(4294967296ull, responseCapacityForLength(4294967296ull - 4096));
+    EXPECT_EQ(0u, responseCapacityForLength(4294967296ull - 4095));  // past a 32-bit length
+    // The same as reading the body in pieces of any size.
+    for (uint64_t length : {1000ull, 61441ull, 200000ull, 3000000ull}) {
+        uint64_t capacity = HTTP_FIRST_CAPACITY, received = 0;
+        while (received < length) {
+            received += std::min<uint64_t>(capacity - received - 1, length - received);
+            capacity = responseCapacityAfterRead(capacity, received);
+        }
+        EXPECT_EQ(capacity, responseCapacityForLength(length)) << length;
+    }
+}
+
+TEST(ResponseBuffer, ContentLengthIsPlainDecimalOrNothing) {
+    EXPECT_EQ(0u, parseContentLength("0"));
+    EXPECT_EQ(268435456u, parseContentLength("268435456"));
+    EXPECT_EQ(18446744073709551615ull, parseContentLength("18446744073709551615"));
+    EXPECT_EQ(0u, parseContentLength("18446744073709551616"));
+    EXPECT_EQ(0u, parseContentLength(""));
+    EXPECT_EQ(0u, parseContentLength("-5"));
+    EXPECT_EQ(0u, parseContentLength("12 "));
+    EXPECT_EQ(0u, parseContentLength("0x10"));
 }
 
 TEST(PathSet, KeepsTheFirstOfEachPathIgnoringAsciiCase) {

@@ -73,7 +73,9 @@ CacheEntry* addCacheEntry(const char* path) {
     if (s.cacheCount == s.cacheCapacity && !growCache()) return nullptr;
     CacheEntry* entry = &s.cacheEntries[s.cacheCount];
     memset(entry, 0, sizeof(*entry));
-    formatText(entry->path, sizeof(entry->path), "%s", path);
+    // Cut to 259 characters; the zeroed record holds the terminator.
+    size_t length = strlen(path);
+    memcpy(entry->path, path, length < sizeof(entry->path) ? length : sizeof(entry->path) - 1);
     indexRecord(&s.cacheIndex, s.cacheEntries, s.cacheCount);
     ++s.cacheCount;
     return entry;
@@ -90,7 +92,55 @@ void clearCache() {
     if (s.cacheIndex.slots) memset(s.cacheIndex.slots, 0, s.cacheIndex.slotCount * sizeof(int32_t));
 }
 
+// Reads 1 to maxDigits decimal digits followed by one space. Returns
+// the position after the space, or null.
+static const char* readDecimalField(const char* p, int maxDigits, uint64_t* value) {
+    uint64_t result = 0;
+    int count = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        if (++count > maxDigits) return nullptr;
+        result = result * 10 + (uint64_t)(*p - '0');
+    }
+    if (count == 0 || *p != ' ') return nullptr;
+    *value = result;
+    return p + 1;
+}
+
+static int isPlainCharacter(char c) { return c > ' ' && c < 127; }
+
+// The line as the cache writes it: 64 plain characters, three numbers that
+// fit their fields, and a path of plain characters up to CR, LF or the end.
+// Every C library's sscanf reads such a line alike, and reading it by hand
+// spares the scanf call that costs microseconds a line under Wine. Returns
+// 0, with out untouched, for any other line.
+static int parseWrittenCacheLine(const char* line, CacheEntry* out) {
+    for (int i = 0; i < 64; ++i) {
+        if (!isPlainCharacter(line[i])) return 0;
+    }
+    if (line[64] != ' ') return 0;
+    uint64_t size = 0, high = 0, low = 0;
+    const char* p = readDecimalField(line + 65, 19, &size);
+    if (p) p = readDecimalField(p, 10, &high);
+    if (p) p = readDecimalField(p, 10, &low);
+    if (!p || high > UINT32_MAX || low > UINT32_MAX || !isPlainCharacter(*p)) return 0;
+    size_t length = 0;
+    for (; length < sizeof(out->path) - 1; ++length) {
+        char c = p[length];
+        if (c == 0 || c == '\r' || c == '\n') break;
+        if (c < ' ' || c >= 127) return 0;
+    }
+    memcpy(out->sha256, line, 64);
+    out->sha256[64] = 0;
+    out->size = size;
+    out->writeTime.high = (uint32_t)high;
+    out->writeTime.low = (uint32_t)low;
+    memcpy(out->path, p, length);
+    out->path[length] = 0;
+    return 1;
+}
+
 int parseCacheLine(const char* line, CacheEntry* out) {
+    if (parseWrittenCacheLine(line, out)) return 1;
     unsigned long long size = 0;
     unsigned int high = 0, low = 0;
     if (sscanf(line, "%64s %llu %u %u %259[^\r\n]", out->sha256, &size, &high, &low, out->path) != 5) return 0;
@@ -116,15 +166,49 @@ void loadCacheFile(const char* fileName) {
     fclose(file);
 }
 
+static char* appendText(char* out, const char* text, size_t length) {
+    memcpy(out, text, length);
+    return out + length;
+}
+
+static char* appendDecimal(char* out, uint64_t value) {
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = (char)('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    while (count > 0) *out++ = digits[--count];
+    return out;
+}
+
 void saveCacheFile(const char* fileName) {
     FILE* file = fopen(fileName, "w");
     if (!file) return;
     const LauncherState& s = launcherState;
+    char line[CACHE_WRITE_LINE_SIZE];
     for (int32_t i = 0; i < s.cacheCount; ++i) {
         const CacheEntry& e = s.cacheEntries[i];
         if (e.size == 0) continue;
-        fprintf(file, "%s %llu %u %u %s\n", e.sha256, (unsigned long long)e.size, e.writeTime.high,
-                e.writeTime.low, e.path);
+        // "%s %llu %u %u %s\n" formatted by hand: fprintf goes through the
+        // C library character by character, microseconds a line under Wine.
+        size_t digestLength = strlen(e.sha256), pathLength = strlen(e.path);
+        if (digestLength > 64 || pathLength > sizeof(e.path) - 1) {
+            fprintf(file, "%s %llu %u %u %s\n", e.sha256, (unsigned long long)e.size, e.writeTime.high,
+                    e.writeTime.low, e.path);
+            continue;
+        }
+        char* end = appendText(line, e.sha256, digestLength);
+        *end++ = ' ';
+        end = appendDecimal(end, e.size);
+        *end++ = ' ';
+        end = appendDecimal(end, e.writeTime.high);
+        *end++ = ' ';
+        end = appendDecimal(end, e.writeTime.low);
+        *end++ = ' ';
+        end = appendText(end, e.path, pathLength);
+        *end++ = '\n';
+        fwrite(line, 1, (size_t)(end - line), file);
     }
     fclose(file);
 }

@@ -29,5 +29,14 @@ char* httpFetch(void* internet, const char* url, uint32_t* outLength);
 // could no longer be held with its terminator and a 32-bit length.
 uint64_t responseCapacityAfterRead(uint64_t capacity, uint64_t length);
 
+// The capacity that the rule above reaches for a body of declaredLength
+// bytes, whatever the sizes of the reads: the smallest doubling of
+// HTTP_FIRST_CAPACITY with 4,096 bytes free after the body, or 0 when the
+// rule would give up first.
+uint64_t responseCapacityForLength(uint64_t declaredLength);
+
+// The decimal value of a Content-Length header, or 0 when it is not one.
+uint64_t parseContentLength(const char* text);
+
 // Allocation used for response buffers; tests replace it.
 extern void* (*httpReallocate)(void* block, size_t size);
