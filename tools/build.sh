@@ -2,7 +2,7 @@
 # builds the two trees, build/native (host, sanitizers) and build/windows
 # (MinGW-w64). buildNative and buildWindows take build targets (none: all).
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=${root:-$(cd "$(dirname "$0")/.." && pwd)}  # callers outside tools/ set it first
 build=${ORVEL_BUILD_DIR:-$root/build}
 jobs=$(nproc)
 
