@@ -53,6 +53,12 @@ TEST(JobPaths, RefusePathsThatDoNotFitWhole) {
     // the target, so the job is refused.
     EXPECT_EQ(0, buildJobPaths(dir.c_str(), (fits + "f").c_str(), target, part));
     EXPECT_EQ(0, buildJobPaths(dir.c_str(), std::string(40, 'f').c_str(), target, part));
+
+    // The checked file's own path: 259 characters fit, 260 do not.
+    char local[LOCAL_PATH_SIZE];
+    ASSERT_EQ(1, buildLocalPath(local, dir.c_str(), std::string(259 - 244, 'g').c_str()));
+    EXPECT_EQ(dir + "\\" + std::string(15, 'g'), local);
+    EXPECT_EQ(0, buildLocalPath(local, dir.c_str(), std::string(16, 'g').c_str()));
 }
 
 TEST(DownloadProgress, CountsWholeKibibytesAndNeverShowsFull) {

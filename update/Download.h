@@ -37,6 +37,10 @@ unsigned long __stdcall downloadWorker(void* queue);
 // Stops adding path characters once the URL is longer than 1,019 characters.
 void buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const char* path);
 
+// "<clientDir>\<path>". Returns 0 when it would not fit in 259 characters:
+// a cut path could name another file.
+int buildLocalPath(char* out /* LOCAL_PATH_SIZE */, const char* clientDir, const char* path);
+
 // "<clientDir>\<path>" and the same with ".part". Returns 0 when either would
 // not fit in 259 characters: a cut path could name another file.
 int buildJobPaths(const char* clientDir, const char* path, char* target /* LOCAL_PATH_SIZE */,

@@ -46,12 +46,7 @@ static void fetchNews(void* internet) {
 static int isLocalFileGood(const ManifestEntry* entry) {
     char localPath[LOCAL_PATH_SIZE];
     // A cut path would name another file: download instead, which fails cleanly.
-    // Joined by hand: formatting costs a microsecond a file under Wine.
-    size_t dirLength = strlen(launcherState.clientDir), pathLength = strlen(entry->path);
-    if (dirLength + 1 + pathLength >= sizeof(localPath)) return 0;
-    memcpy(localPath, launcherState.clientDir, dirLength);
-    localPath[dirLength] = '\\';
-    memcpy(localPath + dirLength + 1, entry->path, pathLength + 1);
+    if (!buildLocalPath(localPath, launcherState.clientDir, entry->path)) return 0;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(localPath, GetFileExInfoStandard, &data)) return 0;
     uint64_t size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;

@@ -143,11 +143,7 @@ static int commandRun(const char* clientDir, const char* updateUrl, int fullVeri
 // order: attributes, size, cache record, write time.
 static int checkLocalFile(const ManifestEntry* entry) {
     char localPath[LOCAL_PATH_SIZE];
-    size_t dirLength = strlen(launcherState.clientDir), pathLength = strlen(entry->path);
-    if (dirLength + 1 + pathLength >= sizeof(localPath)) return 0;
-    memcpy(localPath, launcherState.clientDir, dirLength);
-    localPath[dirLength] = '\\';
-    memcpy(localPath + dirLength + 1, entry->path, pathLength + 1);
+    if (!buildLocalPath(localPath, launcherState.clientDir, entry->path)) return 0;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(localPath, GetFileExInfoStandard, &data)) return 0;
     uint64_t size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
