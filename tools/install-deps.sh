@@ -13,5 +13,5 @@ if [ -n "$missing" ]; then
     echo "installing:$missing"
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
-    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    apt-get install -y -qq $missing >/dev/null
 fi
