@@ -5,6 +5,7 @@
 
 #include "shell/Config.h"
 #include "shell/LauncherState.h"
+#include "shell/Text.h"
 #include "ui/Layout.h"
 #include "ui/Window.h"
 #include "update/Http.h"
@@ -27,6 +28,7 @@ static int findClientDir() {
     DWORD length = GetModuleFileNameA(nullptr, s.clientDir, sizeof(s.clientDir));
     char* lastBackslash = strrchr(s.clientDir, '\\');
     if (length == 0 || length >= sizeof(s.clientDir) || !lastBackslash) return 0;
+    formatText(s.ownExeName, sizeof(s.ownExeName), "%s", lastBackslash + 1);
     *lastBackslash = 0;
     return 1;
 }

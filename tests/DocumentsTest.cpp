@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "shell/LauncherState.h"
+#include "update/ClientPath.h"
 #include "update/Documents.h"
 
 namespace {
@@ -36,58 +37,62 @@ TEST(ManifestLine, ReadsDigestSizeAndPath) {
     EXPECT_STREQ("main.exe", entry.path);
 }
 
-TEST(ManifestLine, PathEndsAtCarriageReturnAndKeepsItsBlanks) {
+TEST(ManifestLine, PathEndsAtCarriageReturnAndKeepsItsInnerBlanks) {
     EXPECT_EQ("a.txt", pathOf(DIGEST + " 1 a.txt\r\n"));
-    EXPECT_EQ("a.txt", pathOf(DIGEST + " 1 a.txt\r"));
-    EXPECT_EQ("my folder\\my file.bin", pathOf(DIGEST + " 1 my folder\\my file.bin"));
-    EXPECT_EQ("trailing  ", pathOf(DIGEST + " 1 trailing  "));
-    EXPECT_EQ("trailing ", pathOf(DIGEST + " 1 trailing \r\n"));
+    EXPECT_EQ("my folder\\my file.bin", pathOf(DIGEST + " 1 my folder\\my file.bin\r"));
 }
 
-TEST(ManifestLine, DigestMustBeExactly64CharactersOfAnyKind) {
-    EXPECT_EQ("<rejected>", pathOf(std::string(63, 'a') + " 1 a.txt"));
-    EXPECT_EQ("<rejected>", pathOf(std::string(65, 'a') + " 1 a.txt"));
+TEST(ManifestLine, RejectsLinesWithoutThreeFieldsOrA64CharacterDigest) {
+    for (const std::string& line : {std::string(""), std::string("   \r"), DIGEST, DIGEST + " 12", DIGEST + " 12   \r\n",
+                                    DIGEST + " size a.txt", DIGEST + " -1 a.txt", DIGEST + " 12a.txt",
+                                    DIGEST + " 18446744073709551616 a.txt", std::string(63, 'a') + " 1 a.txt",
+                                    std::string(65, 'a') + " 1 a.txt"}) {
+        EXPECT_EQ("<rejected>", pathOf(line)) << line;
+    }
     // Not examined beyond its length: such a digest simply never matches.
     EXPECT_EQ("a.txt", pathOf(std::string(64, 'z') + " 1 a.txt"));
 }
 
-TEST(ManifestLine, RejectsLinesWithoutAllThreeFields) {
-    EXPECT_EQ("<rejected>", pathOf(""));
-    EXPECT_EQ("<rejected>", pathOf("   \r"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 12"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 12   \r\n"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " size a.txt"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " -1 a.txt"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 12a.txt"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 18446744073709551616 a.txt"));  // past 64 bits
-}
-
-TEST(ManifestLine, RejectsPathsThatLeaveTheClientFolder) {
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 \\windows\\a.dll"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 /etc/a"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 C:\\a.dll"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 main.exe:stream"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 data\\..\\..\\a.dll"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 data\\name..bin"));  // ".." anywhere
-    EXPECT_EQ("data\\.hidden\\a.b", pathOf(DIGEST + " 1 data\\.hidden\\a.b"));
-}
-
-TEST(ManifestLine, RejectsControlBytesButKeepsHighBytes) {
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 a\tb.txt"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 a\x01" "b.txt"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 a\x1f" "b.txt"));
-    EXPECT_EQ("caf\xe9\\\xc3\xb1.txt", pathOf(DIGEST + " 1 caf\xe9\\\xc3\xb1.txt"));
-}
-
-TEST(ManifestLine, RejectsTheLaunchersOwnFilesOnlyAtTheTop) {
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 OrvelLauncher.exe"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 orvellauncher.EXE"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 launcher.ini"));
-    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 1 LAUNCHER.Ini\r\n"));
-    EXPECT_EQ("sub\\launcher.ini", pathOf(DIGEST + " 1 sub\\launcher.ini"));
-    EXPECT_EQ("sub\\OrvelLauncher.exe", pathOf(DIGEST + " 1 sub\\OrvelLauncher.exe"));
-    EXPECT_EQ("launcher.ini.bak", pathOf(DIGEST + " 1 launcher.ini.bak"));
+// What Windows reads decides, not the spelling: every alias of a launcher
+// file, every device and every name Windows would change is refused; the
+// look-alikes are ordinary files.
+TEST(ClientPath, RefusesWhatWindowsReadsAsAnotherFileOrADevice) {
+    const struct {
+        const char* path;
+        int refusal;
+    } cases[] = {
+        {"\\windows\\a.dll", CLIENT_PATH_ABSOLUTE}, {"/etc/a", CLIENT_PATH_ABSOLUTE},
+        {"C:\\a.dll", CLIENT_PATH_COLON}, {"main.exe:stream", CLIENT_PATH_COLON},
+        {"data\\..\\..\\a.dll", CLIENT_PATH_PARENT}, {"data\\name..bin", CLIENT_PATH_PARENT},
+        {"a\tb.txt", CLIENT_PATH_CONTROL}, {"a\x1f" "b", CLIENT_PATH_CONTROL},
+        {"launcher.ini.", CLIENT_PATH_NAME_END}, {"launcher.ini ", CLIENT_PATH_NAME_END},
+        {"dir.\\x", CLIENT_PATH_NAME_END}, {"./launcher.ini", CLIENT_PATH_DOT_NAME},
+        {".\\launcher.ini", CLIENT_PATH_DOT_NAME}, {"sub\\.\\x", CLIENT_PATH_DOT_NAME},
+        {"a//b", CLIENT_PATH_EMPTY_NAME}, {"a\\", CLIENT_PATH_EMPTY_NAME},
+        {"CON", CLIENT_PATH_DEVICE}, {"nul.txt", CLIENT_PATH_DEVICE}, {"COM1", CLIENT_PATH_DEVICE},
+        {"aux.dat", CLIENT_PATH_DEVICE}, {"sub\\PRN", CLIENT_PATH_DEVICE}, {"LPT1.log", CLIENT_PATH_DEVICE},
+        {"com0.a.b", CLIENT_PATH_DEVICE}, {"nul .txt", CLIENT_PATH_DEVICE}, {"COM\xb9", CLIENT_PATH_DEVICE},
+        {"lpt\xb2.txt", CLIENT_PATH_DEVICE}, {"x/com\xb3.bin", CLIENT_PATH_DEVICE}, {"conout$", CLIENT_PATH_DEVICE},
+        {"x.part", CLIENT_PATH_PART}, {"sub\\y.PART", CLIENT_PATH_PART},
+        {"launcher.ini", CLIENT_PATH_OWN_FILE}, {"LAUNCHER.Ini", CLIENT_PATH_OWN_FILE},
+        {"orvellauncher.EXE", CLIENT_PATH_OWN_FILE}, {"OrvelLauncher.cache", CLIENT_PATH_OWN_FILE},
+        {"OrvelLauncher.log", CLIENT_PATH_OWN_FILE}, {"mylauncher.EXE", CLIENT_PATH_OWN_FILE},
+        // Legal look-alikes.
+        {"launcher.ini.bak", CLIENT_PATH_OK}, {"console.txt", CLIENT_PATH_OK}, {"nullable.dat", CLIENT_PATH_OK},
+        {"com10.txt", CLIENT_PATH_OK}, {"sub\\auxiliary.cfg", CLIENT_PATH_OK}, {"OrvelLauncher.exe.txt", CLIENT_PATH_OK},
+        {"sub\\launcher.ini", CLIENT_PATH_OK}, {"sub/OrvelLauncher.cache", CLIENT_PATH_OK}, {"x.part.bin", CLIENT_PATH_OK},
+        {"data\\.hidden\\a.b", CLIENT_PATH_OK}, {"caf\xe9\\\xc3\xb1.txt", CLIENT_PATH_OK}, {"lpt.txt", CLIENT_PATH_OK},
+        {"my folder\\my file.bin", CLIENT_PATH_OK},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.refusal, clientPathRefusal(c.path, "MyLauncher.exe")) << c.path;
+    }
+    // The manifest reader applies the same rule, with the running launcher's own name.
+    snprintf(launcherState.ownExeName, sizeof(launcherState.ownExeName), "MyLauncher.exe");
+    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 48 mylauncher.exe\r\n"));
+    EXPECT_EQ("<rejected>", pathOf(DIGEST + " 48 launcher.ini.\r\n"));
+    EXPECT_EQ("sub\\launcher.ini", pathOf(DIGEST + " 48 sub\\launcher.ini\r\n"));
+    launcherState.ownExeName[0] = 0;
 }
 
 TEST(ManifestLine, CutsLongPathsTo259Characters) {

@@ -4,23 +4,19 @@
 
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
+#include "update/ClientPath.h"
 
 static int isBlank(char c) { return c == ' ' || c == '\t'; }
 
 int isAcceptedManifestPath(const char* path) {
-    if (path[0] == 0) return 0;
-    if (path[0] == '/' || path[0] == '\\') return 0;
-    for (const char* p = path; *p; ++p) {
-        unsigned char c = (unsigned char)*p;
-        if (c < 32 || c == ':') return 0;
-        if (c == '.' && p[1] == '.') return 0;
-    }
-    if (equalsIgnoreCase(path, "OrvelLauncher.exe")) return 0;
-    if (equalsIgnoreCase(path, "launcher.ini")) return 0;
-    return 1;
+    return clientPathRefusal(path, launcherState.ownExeName) == CLIENT_PATH_OK;
 }
 
 int parseManifestLine(const char* line, ManifestEntry* out) {
+    return parseManifestFields(line, out) && isAcceptedManifestPath(out->path);
+}
+
+int parseManifestFields(const char* line, ManifestEntry* out) {
     const char* p = line;
     while (isBlank(*p)) ++p;
 
@@ -55,8 +51,7 @@ int parseManifestLine(const char* line, ManifestEntry* out) {
     if (length > RELATIVE_PATH_SIZE - 1) length = RELATIVE_PATH_SIZE - 1;
     memcpy(out->path, p, length);
     out->path[length] = 0;
-
-    return isAcceptedManifestPath(out->path);
+    return 1;
 }
 
 static void copyField(char* out, const char* text, size_t length) {

@@ -27,10 +27,12 @@ struct NewsItem {
 // rejected line leaves out in an unspecified state.
 int parseManifestLine(const char* line, ManifestEntry* out);
 
-// 1 when a relative path may be written under the client folder: not absolute,
-// no drive or stream colon, no "..", no control bytes, and not the launcher's
-// own executable or configuration file. The publishing tool uses it too, so
-// the two never disagree.
+// The three fields alone, without the rule on the path: 1 when they read.
+int parseManifestFields(const char* line, ManifestEntry* out);
+
+// 1 when the launcher may write a relative path under the client folder (see
+// update/ClientPath.h): never outside it, never a name that Windows reads as
+// another file or a device, never one of the launcher's own files.
 int isAcceptedManifestPath(const char* path);
 
 // Cuts text into lines in place and fills up to capacity items from the lines

@@ -3,21 +3,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "shell/Text.h"
-
-static uint32_t foldedHash(const char* path) {
-    uint32_t hash = 2166136261u;
-    for (; *path; ++path) {
-        hash ^= (unsigned char)asciiLower(*path);
-        hash *= 16777619u;
-    }
-    return hash;
-}
+#include "update/ClientPath.h"
 
 static uint32_t* findSlot(const PathSet* set, const char* path) {
     uint32_t mask = set->slotCount - 1;
-    uint32_t slot = foldedHash(path) & mask;
-    while (set->slots[slot] != 0 && !equalsIgnoreCase(set->text + set->slots[slot] - 1, path)) {
+    uint32_t slot = clientPathHash(path) & mask;
+    while (set->slots[slot] != 0 && !sameClientPath(set->text + set->slots[slot] - 1, path)) {
         slot = (slot + 1) & mask;
     }
     return &set->slots[slot];

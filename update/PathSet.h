@@ -1,6 +1,7 @@
-// A set of relative paths compared ignoring A-Z case, for one update run:
-// the first manifest line of a path decides, later lines of it are skipped,
-// so two workers never write the same ".part" file.
+// A set of relative paths compared as Windows reads them ("/" and "\" alike,
+// A-Z case ignored), for one update run: the first manifest line of a path
+// decides, later lines of it are skipped, so two workers never write the
+// same ".part" file.
 #pragma once
 
 #include <stddef.h>
