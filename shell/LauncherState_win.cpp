@@ -13,7 +13,7 @@ void startUpdateRun(int fullVerify) {
     s.progressPermille = 0;
     InvalidateRect(s.mainWindow, nullptr, FALSE);
 
-    HANDLE thread = startThread(updateRun, nullptr);
+    HANDLE thread = gStartThread(updateRun, nullptr);
     if (!thread) {
         // No run will ever post WM_UPDATE_DONE: go back to the finished state
         // so that the game can still be started and repair tried again.

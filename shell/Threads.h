@@ -6,4 +6,4 @@
 
 // Runs routine(argument) on a new thread with default security and stack;
 // returns its handle, or null when no thread could be created.
-extern HANDLE (*startThread)(LPTHREAD_START_ROUTINE routine, void* argument);
+extern HANDLE (*gStartThread)(LPTHREAD_START_ROUTINE routine, void* argument);

@@ -4,4 +4,4 @@ static HANDLE createThread(LPTHREAD_START_ROUTINE routine, void* argument) {
     return CreateThread(nullptr, 0, routine, argument, 0, nullptr);
 }
 
-HANDLE (*startThread)(LPTHREAD_START_ROUTINE routine, void* argument) = createThread;
+HANDLE (*gStartThread)(LPTHREAD_START_ROUTINE routine, void* argument) = createThread;

@@ -17,6 +17,7 @@ namespace {
 
 struct Status : ::testing::Test {
     void SetUp() override {
+        takeStatusChanged();
         launcherState.mainWindow = createTestWindow();
         ASSERT_NE(nullptr, launcherState.mainWindow);
     }
@@ -31,28 +32,29 @@ struct Status : ::testing::Test {
     }
 };
 
-TEST_F(Status, FormatsCutsAndPostsOneMessagePerText) {
+// The window repaints the whole state when it takes the message, so changes
+// made while one waits there post nothing more.
+TEST_F(Status, FormatsCutsAndKeepsOneMessageWaitingAtMost) {
     drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED);
-    setStatus("Descargando %d archivo(s)...", 3);
-    EXPECT_EQ("Descargando 3 archivo(s)...", current());
-    EXPECT_EQ(1, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
-
-    std::string longText(300, 'l');
-    setStatus("%s", longText.c_str());
-    EXPECT_EQ(longText.substr(0, 255), current());
-    setStatus("%d archivo(s) no se pudieron actualizar. Proba Reparar.", 2);
-    EXPECT_EQ("2 archivo(s) no se pudieron actualizar. Proba Reparar.", current());
-    EXPECT_EQ(2, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
-}
-
-TEST_F(Status, PublishingWithoutPostingAndProgress) {
-    drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED);
+    takeStatusChanged();
     publishStatusText("Iniciando...");
     EXPECT_EQ("Iniciando...", current());
     EXPECT_EQ(0, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
+
+    setStatus("Descargando %d archivo(s)...", 3);
+    EXPECT_EQ("Descargando 3 archivo(s)...", current());
+    std::string longText(300, 'l');
+    setStatus("%s", longText.c_str());
+    EXPECT_EQ(longText.substr(0, 255), current());
     setProgress(999);
     EXPECT_EQ(999, launcherState.progressPermille);
     EXPECT_EQ(1, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
+
+    takeStatusChanged();  // the window took it: the next change posts again
+    setStatus("%d archivo(s) no se pudieron actualizar. Proba Reparar.", 2);
+    EXPECT_EQ("2 archivo(s) no se pudieron actualizar. Proba Reparar.", current());
+    EXPECT_EQ(1, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
+    takeStatusChanged();
 }
 
 // Each writer sets texts made of one letter, with a length that varies per
@@ -87,7 +89,8 @@ TEST_F(Status, ConcurrentWritersNeverShowAHalfWrittenText) {
     reader.join();
     EXPECT_GT(copies.load(), 0);
     EXPECT_EQ(0, torn.load());
-    EXPECT_EQ(writers * textsPerWriter, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
+    EXPECT_EQ(1, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
+    takeStatusChanged();
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "shell/Text.h"
 #include "ui/Layout.h"
 #include "ui/Paint.h"
+#include "update/Status.h"
 
 static void invalidate() {
     InvalidateRect(launcherState.mainWindow, nullptr, FALSE);
@@ -116,6 +117,7 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
             invalidate();
             return 0;
         case WM_STATUS_CHANGED:
+            takeStatusChanged();
             invalidate();
             return 0;
     }

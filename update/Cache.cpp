@@ -7,7 +7,7 @@
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
 
-void* (*cacheReallocate)(void* block, size_t size) = realloc;
+void* (*gCacheReallocate)(void* block, size_t size) = realloc;
 
 static uint32_t foldedPathHash(const char* path) {
     uint32_t hash = 2166136261u;  // FNV-1a over the case-folded bytes
@@ -44,9 +44,9 @@ static int growCache() {
     if (newCapacity > INT32_MAX / 2) return 0;
     uint64_t newSlotCount = (uint64_t)newCapacity * 2;
 
-    int32_t* slots = (int32_t*)cacheReallocate(nullptr, newSlotCount * sizeof(int32_t));
+    int32_t* slots = (int32_t*)gCacheReallocate(nullptr, newSlotCount * sizeof(int32_t));
     if (!slots) return 0;
-    CacheEntry* entries = (CacheEntry*)cacheReallocate(s.cacheEntries, (size_t)newCapacity * sizeof(CacheEntry));
+    CacheEntry* entries = (CacheEntry*)gCacheReallocate(s.cacheEntries, (size_t)newCapacity * sizeof(CacheEntry));
     if (!entries) {
         free(slots);
         return 0;
@@ -58,6 +58,13 @@ static int growCache() {
     s.cacheIndex.slots = slots;
     s.cacheIndex.slotCount = (uint32_t)newSlotCount;
     for (int32_t i = 0; i < s.cacheCount; ++i) indexRecord(&s.cacheIndex, s.cacheEntries, i);
+    return 1;
+}
+
+int reserveCache(size_t records) {
+    while ((size_t)launcherState.cacheCapacity < records) {
+        if (!growCache()) return 0;
+    }
     return 1;
 }
 
@@ -150,20 +157,56 @@ int parseCacheLine(const char* line, CacheEntry* out) {
     return 1;
 }
 
-void loadCacheFile(const char* fileName) {
-    FILE* file = fopen(fileName, "r");
-    if (!file) return;
-    clearCache();
-    char line[CACHE_READ_BUFFER_SIZE];
+// Parses one line of the file. The file was once read 387 characters at a
+// time, each piece parsed as a line: a longer line still reads so.
+static int loadCacheLine(const char* line, size_t length) {
     CacheEntry parsed;
-    // A line longer than the buffer arrives in pieces, each parsed on its own.
-    while (fgets(line, sizeof(line), file)) {
-        if (!parseCacheLine(line, &parsed)) continue;
+    char piece[CACHE_READ_BUFFER_SIZE];
+    for (size_t start = 0; start < length || start == 0; start += CACHE_READ_BUFFER_SIZE - 1) {
+        size_t pieceLength = length - start < CACHE_READ_BUFFER_SIZE - 1 ? length - start : CACHE_READ_BUFFER_SIZE - 1;
+        memcpy(piece, line + start, pieceLength);
+        piece[pieceLength] = 0;
+        if (!parseCacheLine(piece, &parsed)) continue;
         CacheEntry* entry = addCacheEntry(parsed.path);
-        if (!entry) break;
+        if (!entry) return 0;
         *entry = parsed;
     }
+    return 1;
+}
+
+void loadCacheText(const char* text, size_t length) {
+    clearCache();
+    size_t lines = 0;
+    for (size_t i = 0; i < length; ++i) lines += text[i] == '\n';
+    reserveCache(lines + 1);
+    for (size_t start = 0; start < length;) {
+        const char* lineFeed = (const char*)memchr(text + start, '\n', length - start);
+        size_t end = lineFeed ? (size_t)(lineFeed - text) + 1 : length;  // the line feed belongs to its line
+        if (!loadCacheLine(text + start, end - start)) return;
+        start = end;
+    }
+}
+
+void loadCacheFile(const char* fileName) {
+    // Read in one pass: a line at a time costs microseconds each under Wine.
+    FILE* file = fopen(fileName, "rb");
+    if (!file) return;
+    char* text = nullptr;
+    size_t length = 0, capacity = 0;
+    for (;;) {
+        if (capacity - length < 65536) {
+            char* grown = (char*)gCacheReallocate(text, capacity ? capacity * 2 : 1 << 20);
+            if (!grown) break;
+            text = grown;
+            capacity = capacity ? capacity * 2 : 1 << 20;
+        }
+        size_t got = fread(text + length, 1, capacity - length, file);
+        if (got == 0) break;
+        length += got;
+    }
     fclose(file);
+    if (text) loadCacheText(text, length);
+    free(text);
 }
 
 static char* appendText(char* out, const char* text, size_t length) {
@@ -182,9 +225,10 @@ static char* appendDecimal(char* out, uint64_t value) {
     return out;
 }
 
-void saveCacheFile(const char* fileName) {
+int saveCacheFile(const char* fileName) {
     FILE* file = fopen(fileName, "w");
-    if (!file) return;
+    if (!file) return 0;
+    int written = 1;
     const LauncherState& s = launcherState;
     char line[CACHE_WRITE_LINE_SIZE];
     for (int32_t i = 0; i < s.cacheCount; ++i) {
@@ -194,8 +238,10 @@ void saveCacheFile(const char* fileName) {
         // C library character by character, microseconds a line under Wine.
         size_t digestLength = strlen(e.sha256), pathLength = strlen(e.path);
         if (digestLength > 64 || pathLength > sizeof(e.path) - 1) {
-            fprintf(file, "%s %llu %u %u %s\n", e.sha256, (unsigned long long)e.size, e.writeTime.high,
-                    e.writeTime.low, e.path);
+            if (fprintf(file, "%s %llu %u %u %s\n", e.sha256, (unsigned long long)e.size, e.writeTime.high,
+                        e.writeTime.low, e.path) < 0) {
+                written = 0;
+            }
             continue;
         }
         char* end = appendText(line, e.sha256, digestLength);
@@ -208,23 +254,9 @@ void saveCacheFile(const char* fileName) {
         *end++ = ' ';
         end = appendText(end, e.path, pathLength);
         *end++ = '\n';
-        fwrite(line, 1, (size_t)(end - line), file);
+        if (fwrite(line, 1, (size_t)(end - line), file) != (size_t)(end - line)) written = 0;
     }
-    fclose(file);
+    if (fclose(file) != 0) written = 0;
+    return written;
 }
 
-static int cacheFileName(char* out, size_t size) {
-    return formatText(out, size, "%s\\OrvelLauncher.cache", launcherState.clientDir);
-}
-
-void loadCache() {
-    char fileName[260];
-    cacheFileName(fileName, sizeof(fileName));
-    loadCacheFile(fileName);
-}
-
-void saveCache() {
-    char fileName[260];
-    cacheFileName(fileName, sizeof(fileName));
-    saveCacheFile(fileName);
-}

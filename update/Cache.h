@@ -49,15 +49,24 @@ void dropCacheEntry(const char* path);
 // Empties the in-memory cache, keeping its storage for reuse.
 void clearCache();
 
+// Makes room for at least records records at once (0 when there is no memory).
+int reserveCache(size_t records);
+
 // OrvelLauncher.cache in clientDir. A file that cannot be opened leaves the
 // records in memory as they are; one that opens replaces them, so a later run
-// of the same process never holds a path twice.
+// of the same process never holds a path twice. The file is saved beside its
+// name and moved over it, so a launcher closed during the save keeps the
+// previous cache whole. (Cache_win.cpp)
 void loadCache();
 void saveCache();
 
-// The same on an explicit file name.
+// The same on an explicit file name; saveCacheFile returns 1 when every byte
+// was written.
 void loadCacheFile(const char* fileName);
-void saveCacheFile(const char* fileName);
+int saveCacheFile(const char* fileName);
+
+// Replaces the in-memory cache with the records of a whole cache file's text.
+void loadCacheText(const char* text, size_t length);
 
 // Parses one cache line ("%64s %llu %lu %lu %259[^\r\n]"). Returns 1 when
 // all five fields were read.
@@ -65,4 +74,4 @@ int parseCacheLine(const char* line, CacheEntry* out);
 
 // Allocation used for the array and its index; tests replace it to prove that
 // a failed growth loses nothing.
-extern void* (*cacheReallocate)(void* block, size_t size);
+extern void* (*gCacheReallocate)(void* block, size_t size);

@@ -1,18 +1,25 @@
-// Download workers: each claims jobs from the run's shared queue, fetches the
-// file into memory, writes it to "<target>.part", checks its digest, and only
-// then moves it over the target.
+// Download workers: each claims jobs from the run's shared queue and streams
+// the file into "<target>.part" through a fixed buffer, hashing it as it
+// arrives; only a file of the manifest's size and digest replaces its target.
+// A transfer that fails for a passing reason is tried again, resuming from
+// what arrived; a kept ".part" is resumed by a later run too.
 #pragma once
 
 #include <stdint.h>
 
 #include "update/Documents.h"
+#include "update/OwnFiles.h"
 
 enum {
     FILE_URL_SIZE = 1024,
     FILE_URL_STOP_LENGTH = 1019,  // no path character is added past this length
     LOCAL_PATH_SIZE = 260,
     MAX_DOWNLOAD_WORKERS = 8,
-    DOWNLOAD_REPORT_EVERY = 10
+    DOWNLOAD_REPORT_EVERY = 10,
+    DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // what one worker holds, whatever the file's size
+    DOWNLOAD_TRIES = 3,
+    DOWNLOAD_UNREACHABLE_LIMIT = 8,     // transfers in a row that found no server
+    DOWNLOAD_REPORT_INTERVAL_MS = 100
 };
 
 // Shared by one run and its workers; the counters change only atomically.
@@ -20,11 +27,16 @@ struct DownloadQueue {
     void* internet;
     const ManifestEntry* jobs;
     int32_t jobCount;
+    const OwnFiles* ownFiles;
     volatile int32_t nextJob;        // last claimed index, starts at -1
     volatile int32_t finishedCount;
     volatile int32_t failedCount;
-    uint64_t totalBytes;
-    volatile int64_t doneBytes;
+    uint64_t totalBytes;             // sizes of all jobs, saturating
+    volatile uint64_t doneBytes;     // sizes of the finished jobs, saturating
+    volatile int64_t receivedBytes;  // what the unfinished jobs have so far
+    volatile uint32_t lastReportTick;
+    volatile int32_t unreachableInARow;
+    volatile int32_t serverGone;
 };
 
 #ifdef _WIN32
@@ -32,6 +44,9 @@ struct DownloadQueue {
 // is left.
 unsigned long __stdcall downloadWorker(void* queue);
 #endif
+
+// Pause unit of the retries, a second; tests shorten it.
+extern uint32_t gRetryPauseUnitMs;
 
 // updateUrl followed by path with spaces as %20 and backslashes as "/".
 // Stops adding path characters once the URL is longer than 1,019 characters.
@@ -46,9 +61,14 @@ int buildLocalPath(char* out /* LOCAL_PATH_SIZE */, const char* clientDir, const
 int buildJobPaths(const char* clientDir, const char* path, char* target /* LOCAL_PATH_SIZE */,
                   char* part /* LOCAL_PATH_SIZE */);
 
-// Progress from the byte counts in whole KiB; never reaches 1000, which only
-// the end of a run shows.
-int32_t downloadProgressPermille(int64_t doneBytes, uint64_t totalBytes);
+uint64_t addSaturating(uint64_t a, uint64_t b);
+
+// Progress from the byte counts in whole KiB, within 0..999 whatever the
+// sizes: 1000 is shown only by the end of a run.
+int32_t downloadProgressPermille(uint64_t doneBytes, uint64_t totalBytes);
+
+// Whole mebibytes for the status text, at most what a 32-bit count shows.
+int32_t wholeMebibytes(uint64_t bytes);
 
 // Whether the job that made finishedCount reach finished reports progress.
 int shouldReportProgress(int32_t finished, int32_t jobCount);

@@ -36,10 +36,21 @@ int buildJobPaths(const char* clientDir, const char* path, char* target, char* p
     return formatText(part, LOCAL_PATH_SIZE, "%s.part", target);
 }
 
-int32_t downloadProgressPermille(int64_t doneBytes, uint64_t totalBytes) {
-    int32_t doneKiB = (int32_t)(doneBytes / 1024);
-    int32_t totalKiB = (int32_t)(totalBytes / 1024);
-    return (int32_t)(((int64_t)doneKiB * 1000) / ((int64_t)totalKiB + 1));
+uint64_t addSaturating(uint64_t a, uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
+int32_t downloadProgressPermille(uint64_t doneBytes, uint64_t totalBytes) {
+    uint64_t doneKiB = doneBytes / 1024, totalKiB = totalBytes / 1024;
+    if (doneKiB > totalKiB) doneKiB = totalKiB;
+    // The +1 keeps the divisor above zero and the result below 1000; 128 bits
+    // keep the product whole for any size a manifest may claim.
+    return (int32_t)((unsigned __int128)doneKiB * 1000 / ((unsigned __int128)totalKiB + 1));
+}
+
+int32_t wholeMebibytes(uint64_t bytes) {
+    uint64_t mebibytes = bytes / 1048576;
+    return mebibytes > INT32_MAX ? INT32_MAX : (int32_t)mebibytes;
 }
 
 int shouldReportProgress(int32_t finished, int32_t jobCount) {

@@ -1,14 +1,39 @@
 #include <windows.h>
 
-#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
 #include "update/Digest.h"
 #include "update/Download.h"
 #include "update/Http.h"
+#include "update/RunLog.h"
 #include "update/Status.h"
+
+uint32_t gRetryPauseUnitMs = 1000;
+
+enum { TRY_INSTALLED, TRY_FAILED, TRY_WHOLE_AGAIN };
+
+// What one worker holds for all its jobs.
+struct Worker {
+    DownloadQueue* queue;
+    char* buffer;         // DOWNLOAD_BUFFER_SIZE bytes
+    int64_t counted;      // this job's bytes in queue->receivedBytes
+};
+
+struct JobFiles {
+    char url[FILE_URL_SIZE];
+    char target[LOCAL_PATH_SIZE];
+    char part[LOCAL_PATH_SIZE];
+};
+
+static void failWith(Failure* failure, int32_t reason, uint32_t systemError) {
+    *failure = Failure{};
+    failure->reason = reason;
+    failure->systemError = systemError;
+    failure->retryAfterSeconds = -1;
+}
 
 // Creates every folder on the way to target, from the outside in. Failures
 // are expected (the drive, folders that exist) and ignored.
@@ -21,57 +46,323 @@ static void createFoldersFor(char* target) {
     }
 }
 
-// Returns 1 when the file was downloaded, verified and installed.
-static int downloadJob(const DownloadQueue* queue, const ManifestEntry* job) {
-    char url[FILE_URL_SIZE];
-    char target[LOCAL_PATH_SIZE];
-    char part[LOCAL_PATH_SIZE];
-    char digest[DIGEST_TEXT_SIZE];
-
-    buildFileUrl(url, launcherState.updateUrl, job->path);
-    if (!buildJobPaths(launcherState.clientDir, job->path, target, part)) return 0;
-    createFoldersFor(target);
-
-    uint32_t length = 0;
-    char* body = httpFetch(queue->internet, url, &length);
-    if (!body) return 0;
-    FILE* file = fopen(part, "wb");
-    if (!file) {
-        free(body);
-        return 0;
-    }
-    // A short write shows up as a digest mismatch below.
-    fwrite(body, 1, length, file);
-    fclose(file);
-    free(body);
-
-    if (!fileSha256Hex(part, digest) || !equalsIgnoreCase(digest, job->sha256)) {
-        DeleteFileA(part);
-        return 0;
-    }
-    SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);  // a read-only target can be replaced
-    // On failure (the target is in use) the verified .part stays for next time.
-    return MoveFileExA(part, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
+static void reportProgress(const DownloadQueue* queue, uint64_t done, int32_t finished) {
+    setProgress(downloadProgressPermille(done, queue->totalBytes));
+    setStatus("Descargando... %d / %d archivos (%d / %d MB)", finished, queue->jobCount, wholeMebibytes(done),
+              wholeMebibytes(queue->totalBytes));
 }
 
-static void reportProgress(const DownloadQueue* queue, int64_t done, int32_t finished) {
-    setProgress(downloadProgressPermille(done, queue->totalBytes));
-    setStatus("Descargando... %d / %d archivos (%d / %d MB)", finished, queue->jobCount, (int)(done / 1048576),
-              (int)(queue->totalBytes / 1048576));
+static uint64_t bytesSoFar(const DownloadQueue* queue) {
+    int64_t received = __atomic_load_n(&queue->receivedBytes, __ATOMIC_SEQ_CST);
+    uint64_t done = addSaturating(__atomic_load_n(&queue->doneBytes, __ATOMIC_SEQ_CST), received > 0 ? received : 0);
+    return done < queue->totalBytes ? done : queue->totalBytes;
+}
+
+// This job now holds have bytes. While files download the bar follows the
+// bytes, at most about ten times a second whoever receives them.
+static void countReceived(Worker* worker, uint64_t have) {
+    DownloadQueue* queue = worker->queue;
+    __atomic_add_fetch(&queue->receivedBytes, (int64_t)have - worker->counted, __ATOMIC_SEQ_CST);
+    worker->counted = (int64_t)have;
+    uint32_t now = GetTickCount(), last = queue->lastReportTick;
+    if (now - last < DOWNLOAD_REPORT_INTERVAL_MS) return;
+    if (!__atomic_compare_exchange_n(&queue->lastReportTick, &last, now, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST)) {
+        return;
+    }
+    reportProgress(queue, bytesSoFar(queue), __atomic_load_n(&queue->finishedCount, __ATOMIC_SEQ_CST));
+}
+
+// Eight transfers in a row that found no server end the downloads of a run:
+// the rest fail at once instead of each waiting for its own time-outs.
+static void noteReachability(DownloadQueue* queue, const Failure* failure) {
+    if (!isUnreachable(failure)) {
+        __atomic_store_n(&queue->unreachableInARow, 0, __ATOMIC_SEQ_CST);
+    } else if (__atomic_add_fetch(&queue->unreachableInARow, 1, __ATOMIC_SEQ_CST) >= DOWNLOAD_UNREACHABLE_LIMIT) {
+        __atomic_store_n(&queue->serverGone, 1, __ATOMIC_SEQ_CST);
+    }
+}
+
+static HANDLE openPart(const char* part, DWORD disposition) {
+    return CreateFileA(part, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
+                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+}
+
+// The part file starts over: empty, and nothing of it in the digest.
+static int startOver(HANDLE file, Sha256* digest, uint64_t* have, Failure* failure) {
+    LARGE_INTEGER zero = {};
+    sha256End(digest);
+    *have = 0;
+    if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+        failWith(failure, FAIL_WRITE, GetLastError());
+        return 0;
+    }
+    if (!sha256Begin(digest)) {
+        failWith(failure, FAIL_MEMORY, 0);
+        return 0;
+    }
+    return 1;
+}
+
+// Takes what an earlier try or run left in the part file: its bytes go into
+// the digest, and the transfer asks only for the rest. A part longer than
+// the file, or one that cannot be read, is emptied.
+static int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE file, int allowResume, Sha256* digest,
+                            uint64_t* have, Failure* failure) {
+    LARGE_INTEGER size = {};
+    GetFileSizeEx(file, &size);
+    *have = (uint64_t)size.QuadPart;
+    if (*have == 0) return 1;
+    if (!allowResume || *have > job->size ||
+        !sha256AddFile(digest, file, *have, worker->buffer, DOWNLOAD_BUFFER_SIZE)) {
+        return startOver(file, digest, have, failure);
+    }
+    return 1;
+}
+
+// An answer to a Range request that continues the part exactly.
+static int continuesPart(const HttpRequest* request, uint64_t have, uint64_t size) {
+    return request->status == 206 && request->hasRange && request->rangeFirst == have &&
+           request->rangeTotal == size && (!request->hasLength || request->length == size - have);
+}
+
+// Sends the request for what the part file still lacks. Whatever does not
+// continue the part exactly starts the file over: a server that ignores the
+// Range request has sent the whole file already, any other answer is asked
+// for again without a range.
+static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles* files, HANDLE file, Sha256* digest,
+                       uint64_t* have, HttpRequest* request, Failure* failure) {
+    if (!httpSend(worker->queue->internet, files->url, *have, request, failure)) return 0;
+    if (*have == 0 || continuesPart(request, *have, job->size)) return 1;
+    int status = request->status;
+    // An error answer keeps the part for the next try.
+    if (status != 200 && status != 206 && status != 416) return 1;
+    if (!startOver(file, digest, have, failure)) return 0;
+    if (status == 200) return 1;
+    httpClose(request);
+    return httpSend(worker->queue->internet, files->url, 0, request, failure);
+}
+
+static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sha256* digest, HttpRequest* request,
+                       uint64_t* have, Failure* failure) {
+    for (;;) {
+        uint32_t got = 0;
+        if (!httpRead(request, worker->buffer, DOWNLOAD_BUFFER_SIZE, &got, failure)) return 0;
+        if (got == 0) break;
+        if (got > job->size - *have) {
+            failWith(failure, FAIL_LENGTH, 0);
+            failure->expected = job->size;
+            failure->actual = *have + got;
+            return 0;
+        }
+        DWORD written = 0;
+        if (!WriteFile(file, worker->buffer, got, &written, nullptr) || written != got) {
+            failWith(failure, FAIL_WRITE, GetLastError());
+            return 0;
+        }
+        if (!sha256Add(digest, worker->buffer, got)) {
+            failWith(failure, FAIL_MEMORY, 0);
+            return 0;
+        }
+        *have += got;
+        countReceived(worker, *have);
+    }
+    if (request->hasLength && request->received < request->length) {
+        failWith(failure, FAIL_CUT, 0);
+        failure->httpStatus = request->status;
+        failure->expected = request->length;
+        failure->actual = request->received;
+        return 0;
+    }
+    return 1;
+}
+
+static void logDigestMismatch(const ManifestEntry* job, const char* digest, int resumed) {
+    char detail[RUN_LOG_DETAIL_SIZE];
+    formatText(detail, sizeof(detail), "%s%s where the manifest says %s", resumed ? "resumed file " : "", digest,
+               job->sha256);
+    logEvent(resumed ? "retry" : "file-failed", job->path, failureCode(FAIL_DIGEST), detail);
+}
+
+// One try: resume or fetch the file into its part, check its size and
+// digest, and move it over the target.
+static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* files, int allowResume,
+                  Failure* failure) {
+    int result = TRY_FAILED, keepPart = 0, fromPart = 0;
+    uint64_t have = 0;
+    Sha256 digest = {};
+    HttpRequest request = {};
+    char hex[DIGEST_TEXT_SIZE];
+    // A part left by an earlier try or run never blocks a download, read-only or not.
+    SetFileAttributesA(files->part, FILE_ATTRIBUTE_NORMAL);
+    HANDLE file = openPart(files->part, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        failWith(failure, FAIL_WRITE, GetLastError());
+        return TRY_FAILED;
+    }
+    if (!sha256Begin(&digest)) {
+        failWith(failure, FAIL_MEMORY, 0);
+        goto done;
+    }
+    if (!takeExistingPart(worker, job, file, allowResume, &digest, &have, failure)) goto done;
+    countReceived(worker, have);
+    fromPart = have > 0;
+    // A whole part from an earlier run (its target was in use) needs no request.
+    if (have < job->size || job->size == 0) {
+        if (!requestRest(worker, job, files, file, &digest, &have, &request, failure)) {
+            keepPart = have > 0;
+            goto done;
+        }
+        if (request.status != (have > 0 ? 206 : 200)) {
+            failWith(failure, FAIL_HTTP_STATUS, 0);
+            failure->httpStatus = request.status;
+            failure->retryAfterSeconds = request.retryAfterSeconds;
+            keepPart = have > 0;
+            goto done;
+        }
+        fromPart = have > 0;
+        if (fromPart) {
+            char detail[96];
+            formatText(detail, sizeof(detail), "from byte %llu of %llu", (unsigned long long)have,
+                       (unsigned long long)job->size);
+            logEvent("file-resumed", job->path, "-", detail);
+        } else if (request.hasLength && request.length != job->size) {
+            // Refused before a byte of the body is read.
+            failWith(failure, FAIL_LENGTH, 0);
+            failure->httpStatus = request.status;
+            failure->expected = job->size;
+            failure->actual = request.length;
+            goto done;
+        }
+        if (!receiveBody(worker, job, file, &digest, &request, &have, failure)) {
+            keepPart = isPassingFailure(failure) && have > 0;
+            goto done;
+        }
+        if (have != job->size) {
+            failWith(failure, FAIL_LENGTH, 0);
+            failure->expected = job->size;
+            failure->actual = have;
+            goto done;
+        }
+    }
+    if (!sha256Finish(&digest, hex)) {
+        failWith(failure, FAIL_MEMORY, 0);
+        goto done;
+    }
+    if (!equalsIgnoreCase(hex, job->sha256)) {
+        failWith(failure, FAIL_DIGEST, 0);
+        logDigestMismatch(job, hex, fromPart);
+        if (fromPart) result = TRY_WHOLE_AGAIN;
+        goto done;
+    }
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    httpClose(&request);
+    // The spelling passed every rule; the file itself must not be one of ours.
+    if (isOwnFile(worker->queue->ownFiles, files->target)) {
+        failWith(failure, FAIL_OWN_FILE, 0);
+        goto done;
+    }
+    SetFileAttributesA(files->target, FILE_ATTRIBUTE_NORMAL);  // a read-only target can be replaced
+    // On failure (the target is in use) the verified part stays for next time.
+    keepPart = 1;
+    if (!MoveFileExA(files->part, files->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        failWith(failure, FAIL_IN_USE, GetLastError());
+        goto done;
+    }
+    result = TRY_INSTALLED;
+
+done:
+    sha256End(&digest);
+    httpClose(&request);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    if (result != TRY_INSTALLED && !keepPart) DeleteFileA(files->part);
+    return result;
+}
+
+// Sleeps between tries, in slices, so that a run whose server has gone does
+// not wait for nothing.
+static void pauseBeforeRetry(const DownloadQueue* queue, uint32_t ms) {
+    for (uint32_t slept = 0; slept < ms && !__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST); slept += 50) {
+        Sleep(ms - slept < 50 ? ms - slept : 50);
+    }
+}
+
+static void logRetry(const ManifestEntry* job, const Failure* failure, int nextTry, uint32_t pauseMs) {
+    char detail[RUN_LOG_DETAIL_SIZE], reasonText[RUN_LOG_DETAIL_SIZE];
+    formatFailureDetail(reasonText, failure, "");
+    formatText(detail, sizeof(detail), "try %d of %d in %u ms: %s", nextTry, DOWNLOAD_TRIES, (unsigned)pauseMs,
+               reasonText);
+    logEvent("retry", job->path, failureCode(failure->reason), detail);
+}
+
+// Returns 1 when the file was downloaded, verified and installed.
+static int downloadJob(Worker* worker, const ManifestEntry* job) {
+    DownloadQueue* queue = worker->queue;
+    JobFiles files;
+    Failure failure = {};
+    int tries = 0, allowResume = 1;
+    buildFileUrl(files.url, launcherState.updateUrl, job->path);
+    if (!buildJobPaths(launcherState.clientDir, job->path, files.target, files.part)) {
+        failWith(&failure, FAIL_PATH_TOO_LONG, 0);
+    } else if (isOwnFile(queue->ownFiles, files.target) || isOwnFile(queue->ownFiles, files.part)) {
+        failWith(&failure, FAIL_OWN_FILE, 0);
+    } else {
+        createFoldersFor(files.target);
+        for (;;) {
+            if (__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST)) {
+                failWith(&failure, FAIL_SERVER_GONE, 0);
+                break;
+            }
+            int result = tryJob(worker, job, &files, allowResume, &failure);
+            if (result == TRY_INSTALLED) {
+                noteReachability(queue, &failure);
+                return 1;
+            }
+            // A resumed file that does not match is fetched whole once more.
+            if (result == TRY_WHOLE_AGAIN && allowResume) {
+                allowResume = 0;
+                continue;
+            }
+            noteReachability(queue, &failure);
+            if (!isPassingFailure(&failure) || ++tries >= DOWNLOAD_TRIES) break;
+            uint32_t pauseMs = (uint32_t)retryPauseUnits(tries, &failure) * gRetryPauseUnitMs;
+            logRetry(job, &failure, tries + 1, pauseMs);
+            pauseBeforeRetry(queue, pauseMs);
+        }
+    }
+    if (failure.reason != FAIL_DIGEST) logFailure("file-failed", job->path, &failure);
+    return 0;
 }
 
 unsigned long __stdcall downloadWorker(void* argument) {
-    DownloadQueue* queue = (DownloadQueue*)argument;
+    Worker worker = {};
+    worker.queue = (DownloadQueue*)argument;
+    DownloadQueue* queue = worker.queue;
+    worker.buffer = (char*)gHttpReallocate(nullptr, DOWNLOAD_BUFFER_SIZE);
     for (;;) {
         int32_t index = __atomic_add_fetch(&queue->nextJob, 1, __ATOMIC_SEQ_CST);
-        if (index >= queue->jobCount) return 0;
+        if (index >= queue->jobCount) break;
         const ManifestEntry* job = &queue->jobs[index];
 
-        if (!downloadJob(queue, job)) __atomic_add_fetch(&queue->failedCount, 1, __ATOMIC_SEQ_CST);
-        // The manifest size counts whatever the outcome: the figure is files
-        // dealt with, not bytes received.
-        int64_t done = __atomic_add_fetch(&queue->doneBytes, (int64_t)job->size, __ATOMIC_SEQ_CST);
+        worker.counted = 0;
+        int installed = worker.buffer && downloadJob(&worker, job);
+        if (!worker.buffer) {
+            Failure failure = {};
+            failWith(&failure, FAIL_MEMORY, 0);
+            logFailure("file-failed", job->path, &failure);
+        }
+        if (!installed) __atomic_add_fetch(&queue->failedCount, 1, __ATOMIC_SEQ_CST);
+        // The manifest size counts whatever the outcome: finished files count
+        // whole, the received bytes of this one are no longer in flight.
+        __atomic_add_fetch(&queue->receivedBytes, -worker.counted, __ATOMIC_SEQ_CST);
+        uint64_t done = queue->doneBytes, added;
+        do {
+            added = addSaturating(done, job->size);
+        } while (!__atomic_compare_exchange_n(&queue->doneBytes, &done, added, false, __ATOMIC_SEQ_CST,
+                                              __ATOMIC_SEQ_CST));
         int32_t finished = __atomic_add_fetch(&queue->finishedCount, 1, __ATOMIC_SEQ_CST);
-        if (shouldReportProgress(finished, queue->jobCount)) reportProgress(queue, done, finished);
+        if (shouldReportProgress(finished, queue->jobCount)) reportProgress(queue, bytesSoFar(queue), finished);
     }
+    free(worker.buffer);
+    return 0;
 }

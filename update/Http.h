@@ -1,14 +1,50 @@
-// All of the launcher's network access: whole documents and files fetched
-// into memory with the platform's internet client library.
+// All of the launcher's network access, through the platform's internet
+// client library: small documents fetched whole into memory (with a limit),
+// and client files read chunk by chunk by their caller. Every transfer ends:
+// a connection that cannot be made, a receive that waits past its limit and
+// a body that trickles in below the minimum rate all fail it.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+#include "update/Failure.h"
+
 enum {
     HTTP_FIRST_CAPACITY = 65536,
-    HTTP_MIN_FREE = 4096,
-    HTTP_MAX_CONNECTIONS = 8
+    HTTP_MAX_CONNECTIONS = 8,
+    HTTP_RATE_SLOTS = 6,  // the rate window is watched in sixths
+    // Documents are held whole; anything larger is a failed fetch. The
+    // manifest limit holds 200,000 lines of the longest kind with room to spare.
+    HTTP_MANIFEST_LIMIT = 128 * 1024 * 1024,
+    HTTP_NEWS_LIMIT = 1024 * 1024,
+    HTTP_SIGNATURE_LIMIT = 4096
+};
+
+// The limits that end a transfer; tests shorten them.
+struct HttpLimits {
+    uint32_t connectMs;     // to make a connection
+    uint32_t receiveMs;     // to wait for the next byte (headers included)
+    uint32_t rateWindowMs;  // a transfer must receive rateMinBytes in every such window
+    uint32_t rateMinBytes;
+};
+extern HttpLimits gHttpLimits;
+
+// One request in flight. received counts body bytes handed to the caller.
+struct HttpRequest {
+    void* connection;
+    void* request;
+    int32_t status;
+    int32_t hasLength;
+    uint64_t length;         // declared Content-Length
+    int32_t hasRange;
+    uint64_t rangeFirst;     // Content-Range of a 206: first byte and total size
+    uint64_t rangeTotal;
+    int32_t retryAfterSeconds;
+    uint64_t received;
+    uint32_t slotTick[HTTP_RATE_SLOTS];  // received at the start of each slot of the rate window
+    uint64_t slotBytes[HTTP_RATE_SLOTS];
+    int32_t slotCount;
 };
 
 // Process-wide: 8 connections per server, so every worker has its own.
@@ -18,25 +54,35 @@ void httpInit();
 void* httpOpenInternet();
 void httpCloseInternet(void* internet);
 
-// One GET. Returns the body followed by a zero byte in a heap buffer that the
-// caller frees, and its length in outLength; null when the request fails,
-// the final status is not 200, or the body cannot be held. A transfer that
-// breaks off after the status returns what arrived.
-char* httpFetch(void* internet, const char* url, uint32_t* outLength);
+// Sends a GET for url, asking for the bytes from rangeFrom on when it is not
+// 0, and reads the answer's headers. Returns 1 with request filled (any
+// status), or 0 with failure filled and nothing left open.
+int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* request, Failure* failure);
 
-// Capacity after a read left length bytes in a buffer of capacity bytes:
-// the same, or doubled when fewer than 4,096 bytes are free; 0 when the body
-// could no longer be held with its terminator and a 32-bit length.
-uint64_t responseCapacityAfterRead(uint64_t capacity, uint64_t length);
+// Reads the next bytes of the body, at most size, without waiting for more
+// than have arrived. Returns 1 with *got bytes (0: the body ended), or 0 with
+// failure filled when the connection broke off, timed out or is too slow.
+int httpRead(HttpRequest* request, void* buffer, uint32_t size, uint32_t* got, Failure* failure);
 
-// The capacity that the rule above reaches for a body of declaredLength
-// bytes, whatever the sizes of the reads: the smallest doubling of
-// HTTP_FIRST_CAPACITY with 4,096 bytes free after the body, or 0 when the
-// rule would give up first.
-uint64_t responseCapacityForLength(uint64_t declaredLength);
+void httpClose(HttpRequest* request);
 
-// The decimal value of a Content-Length header, or 0 when it is not one.
-uint64_t parseContentLength(const char* text);
+// One GET of a whole document with status 200, at most limit bytes. Returns
+// the body followed by a zero byte in a heap buffer that the caller frees, or
+// null with failure filled (also for a body cut short of its declared length).
+char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLength, Failure* failure);
 
-// Allocation used for response buffers; tests replace it.
-extern void* (*httpReallocate)(void* block, size_t size);
+// ---- Rules without platform calls (HttpRules.cpp)
+
+// The decimal value of a Content-Length header; 0 when it is not one.
+int parseContentLength(const char* text, uint64_t* value);
+
+// "bytes FIRST-LAST/TOTAL" of a 206 answer; 0 when it is not exactly that.
+int parseContentRange(const char* text, uint64_t* first, uint64_t* last, uint64_t* total);
+
+// The rate rule: called with the time and the bytes received so far after
+// every read; 0 once a whole window has passed with fewer than minBytes.
+int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint32_t minBytes);
+
+// Allocation used for document buffers and the workers' buffers; tests
+// replace it to count what the download path holds.
+extern void* (*gHttpReallocate)(void* block, size_t size);

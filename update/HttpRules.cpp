@@ -2,32 +2,54 @@
 
 #include "update/Http.h"
 
-void* (*httpReallocate)(void* block, size_t size) = realloc;
+void* (*gHttpReallocate)(void* block, size_t size) = realloc;
 
-uint64_t responseCapacityAfterRead(uint64_t capacity, uint64_t length) {
-    if (capacity - length >= HTTP_MIN_FREE) return capacity;
-    uint64_t doubled = capacity * 2;
-    // The length is a 32-bit count and the terminator needs a byte of its own.
-    if (doubled > (uint64_t)UINT32_MAX + 1) return 0;
-    return doubled;
+static const char* readNumber(const char* p, uint64_t* value) {
+    if (*p < '0' || *p > '9') return nullptr;
+    uint64_t result = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        unsigned digit = (unsigned)(*p - '0');
+        if (result > (UINT64_MAX - digit) / 10) return nullptr;
+        result = result * 10 + digit;
+    }
+    *value = result;
+    return p;
 }
 
-uint64_t responseCapacityForLength(uint64_t declaredLength) {
-    uint64_t capacity = HTTP_FIRST_CAPACITY;
-    while (capacity < declaredLength || capacity - declaredLength < HTTP_MIN_FREE) {
-        capacity = responseCapacityAfterRead(capacity, capacity - 1);  // a full buffer always grows
-        if (capacity == 0) return 0;
-    }
-    return capacity;
+int parseContentLength(const char* text, uint64_t* value) {
+    const char* end = readNumber(text, value);
+    return end && *end == 0;
 }
 
-uint64_t parseContentLength(const char* text) {
-    uint64_t value = 0;
-    if (*text < '0' || *text > '9') return 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        unsigned digit = (unsigned)(*text - '0');
-        if (value > (UINT64_MAX - digit) / 10) return 0;
-        value = value * 10 + digit;
+int parseContentRange(const char* text, uint64_t* first, uint64_t* last, uint64_t* total) {
+    const char* p = text;
+    for (const char* unit = "bytes "; *unit; ++unit, ++p) {
+        if (*p != *unit) return 0;
     }
-    return *text == 0 ? value : 0;
+    p = readNumber(p, first);
+    if (!p || *p++ != '-') return 0;
+    p = readNumber(p, last);
+    if (!p || *p++ != '/') return 0;
+    p = readNumber(p, total);
+    return p && *p == 0 && *first <= *last && *last < *total;
+}
+
+int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint32_t minBytes) {
+    uint32_t slotMs = windowMs / HTTP_RATE_SLOTS;
+    if (slotMs == 0) slotMs = 1;
+    int32_t newest = request->slotCount - 1;
+    if (newest >= 0 && now - request->slotTick[newest % HTTP_RATE_SLOTS] < slotMs) return 1;
+    // Once the ring is full its oldest slot began a whole window ago, or more.
+    if (request->slotCount >= HTTP_RATE_SLOTS) {
+        int32_t oldest = request->slotCount % HTTP_RATE_SLOTS;
+        if (now - request->slotTick[oldest] >= windowMs &&
+            request->received - request->slotBytes[oldest] < minBytes) {
+            return 0;
+        }
+    }
+    int32_t slot = request->slotCount % HTTP_RATE_SLOTS;
+    request->slotTick[slot] = now;
+    request->slotBytes[slot] = request->received;
+    ++request->slotCount;
+    return 1;
 }

@@ -1,11 +1,15 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "shell/Config.h"
 #include "shell/Version.h"
 #include "update/Http.h"
+
+HttpLimits gHttpLimits = {30000, 30000, 60000, 60 * 1024};
 
 void httpInit() {
     DWORD connections = HTTP_MAX_CONNECTIONS;
@@ -21,65 +25,191 @@ void httpCloseInternet(void* internet) {
     if (internet) InternetCloseHandle(internet);
 }
 
-char* httpFetch(void* internet, const char* url, uint32_t* outLength) {
+// The platform's error for a transfer that failed, as a reason the retry rule
+// understands. Under Wine a receive time-out while waiting for the headers
+// shows as an aborted connection, so the elapsed time decides there.
+static void recordSystemFailure(Failure* failure, DWORD error, DWORD elapsedMs) {
+    *failure = Failure{};
+    failure->retryAfterSeconds = -1;
+    failure->systemError = error;
+    switch (error) {
+        case ERROR_INTERNET_TIMEOUT:
+        case WSAETIMEDOUT:
+            failure->reason = FAIL_TIMEOUT;
+            break;
+        case ERROR_INTERNET_CANNOT_CONNECT:
+        case WSAECONNREFUSED:
+            failure->reason = FAIL_REFUSED;
+            break;
+        case ERROR_INTERNET_CONNECTION_ABORTED:
+        case ERROR_INTERNET_CONNECTION_RESET:
+        case ERROR_HTTP_INVALID_SERVER_RESPONSE:
+        case WSAECONNRESET:
+        case WSAECONNABORTED:
+            failure->reason = elapsedMs + 100 >= gHttpLimits.receiveMs ? FAIL_TIMEOUT : FAIL_DROPPED;
+            break;
+        default:
+            failure->reason = FAIL_CONNECT;
+            break;
+    }
+}
+
+static int queryHeader(HINTERNET request, DWORD query, char* out, DWORD size) {
+    DWORD length = size;
+    if (!HttpQueryInfoA(request, query, out, &length, nullptr)) return 0;
+    out[length < size ? length : size - 1] = 0;
+    return 1;
+}
+
+void httpClose(HttpRequest* request) {
+    if (request->request) InternetCloseHandle(request->request);
+    if (request->connection) InternetCloseHandle(request->connection);
+    request->request = nullptr;
+    request->connection = nullptr;
+}
+
+int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* out, Failure* failure) {
+    *out = HttpRequest{};
+    out->retryAfterSeconds = -1;
+    char host[INTERNET_MAX_HOST_NAME_LENGTH];
+    char path[INTERNET_MAX_URL_LENGTH];
+    char header[64] = "";
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof(host);
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof(path);
+    DWORD started = GetTickCount();
+    DWORD timeouts[] = {gHttpLimits.connectMs, gHttpLimits.receiveMs, gHttpLimits.receiveMs};
+    DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
+                       INTERNET_OPTION_SEND_TIMEOUT};
     // Every request goes to the server and nothing is kept in the cache;
     // certificates are always checked.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (!isLocalUrl(url)) flags |= INTERNET_FLAG_SECURE;
-    HINTERNET request = InternetOpenUrlA(internet, url, nullptr, 0, flags, 0);
-    if (!request) return nullptr;
-
-    char* buffer = nullptr;
-    uint64_t capacity = HTTP_FIRST_CAPACITY, length = 0;
-    DWORD status = 0, statusSize = sizeof(status);
-    HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
-    if (status != 200) goto failed;
-
-    buffer = (char*)httpReallocate(nullptr, (size_t)capacity);
-    if (!buffer) goto failed;
+    if (!InternetCrackUrlA(url, 0, 0, &parts)) goto failed;
+    out->connection = InternetConnectA(internet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    if (!out->connection) goto failed;
+    out->request = HttpOpenRequestA(out->connection, "GET", path, nullptr, nullptr, nullptr, flags, 0);
+    if (!out->request) goto failed;
+    // Set on the request itself: a request opened from a URL in one call
+    // ignores the time-outs of its session under Wine.
+    for (int i = 0; i < 3; ++i) InternetSetOptionA(out->request, options[i], &timeouts[i], sizeof(DWORD));
+    if (rangeFrom > 0) snprintf(header, sizeof(header), "Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
+    if (!HttpSendRequestA(out->request, header[0] ? header : nullptr, (DWORD)strlen(header), nullptr, 0)) {
+        goto failed;
+    }
     {
-        // With the body's length declared, the buffer gets at once the
-        // capacity that its doublings would reach: every doubling touches
-        // fresh memory, which costs more than the copy. Without room for it
-        // the doublings go on as before.
-        char lengthText[32];
-        DWORD lengthSize = sizeof(lengthText);
-        uint64_t target = 0;
-        if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, lengthText, &lengthSize, nullptr)) {
-            target = responseCapacityForLength(parseContentLength(lengthText));
+        DWORD status = 0, statusSize = sizeof(status);
+        HttpQueryInfoA(out->request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
+        out->status = (int32_t)status;
+        char text[128];
+        if (queryHeader(out->request, HTTP_QUERY_CONTENT_LENGTH, text, sizeof(text))) {
+            out->hasLength = parseContentLength(text, &out->length);
         }
-        if (target > capacity) {
-            char* grown = (char*)httpReallocate(buffer, (size_t)target);
-            if (grown) {
-                buffer = grown;
-                capacity = target;
-            }
+        if (queryHeader(out->request, HTTP_QUERY_CONTENT_RANGE, text, sizeof(text))) {
+            uint64_t last = 0;
+            out->hasRange = parseContentRange(text, &out->rangeFirst, &last, &out->rangeTotal);
         }
+        if (queryHeader(out->request, HTTP_QUERY_RETRY_AFTER, text, sizeof(text))) {
+            out->retryAfterSeconds = parseRetryAfter(text);
+        }
+    }
+    keepsMinimumRate(out, GetTickCount(), gHttpLimits.rateWindowMs, gHttpLimits.rateMinBytes);
+    return 1;
+
+failed:
+    recordSystemFailure(failure, GetLastError(), GetTickCount() - started);
+    httpClose(out);
+    return 0;
+}
+
+int httpRead(HttpRequest* request, void* buffer, uint32_t size, uint32_t* got, Failure* failure) {
+    DWORD started = GetTickCount();
+    DWORD available = 0, bytesRead = 0;
+    // Ask what has arrived first: a read of a whole buffer would wait for
+    // the buffer to fill, and a server that trickles could hold it for days.
+    if (!InternetQueryDataAvailable(request->request, &available, 0, 0)) goto failed;
+    if (available > 0) {
+        if (!InternetReadFile(request->request, buffer, available < size ? available : size, &bytesRead)) goto failed;
+    }
+    request->received += bytesRead;
+    *got = bytesRead;
+    if (!keepsMinimumRate(request, GetTickCount(), gHttpLimits.rateWindowMs, gHttpLimits.rateMinBytes)) {
+        *failure = Failure{};
+        failure->reason = FAIL_SLOW;
+        failure->retryAfterSeconds = -1;
+        failure->httpStatus = request->status;
+        return 0;
+    }
+    return 1;
+
+failed:
+    recordSystemFailure(failure, GetLastError(), GetTickCount() - started);
+    failure->httpStatus = request->status;
+    return 0;
+}
+
+static void recordFailure(Failure* failure, int32_t reason, const HttpRequest* request) {
+    *failure = Failure{};
+    failure->reason = reason;
+    failure->httpStatus = request->status;
+    failure->retryAfterSeconds = request->retryAfterSeconds;
+}
+
+char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLength, Failure* failure) {
+    HttpRequest request;
+    if (!httpSend(internet, url, 0, &request, failure)) return nullptr;
+    char* buffer = nullptr;
+    uint64_t capacity = 0, length = 0;
+    if (request.status != 200) {
+        recordFailure(failure, FAIL_HTTP_STATUS, &request);
+        goto failed;
+    }
+    // A declared length never reserves memory: the buffer grows with what
+    // arrives. A document declared too large fails before its body is read.
+    if (request.hasLength && request.length > limit) {
+        recordFailure(failure, FAIL_TOO_LARGE, &request);
+        goto failed;
     }
     for (;;) {
-        DWORD bytesRead = 0;
-        // Always keep one byte free for the terminator.
-        if (!InternetReadFile(request, buffer + length, (DWORD)(capacity - length - 1), &bytesRead) ||
-            bytesRead == 0) {
-            break;
+        // Room for one byte past the limit and the terminator: a body that
+        // reaches it is over the limit.
+        uint64_t cap = (uint64_t)limit + 2;
+        if (capacity - length < 4096 && capacity < cap) {
+            uint64_t grown = capacity ? capacity * 2 : (uint64_t)HTTP_FIRST_CAPACITY;
+            if (grown > cap) grown = cap;
+            char* bigger = (char*)gHttpReallocate(buffer, (size_t)grown);
+            if (!bigger) {
+                recordFailure(failure, FAIL_MEMORY, &request);
+                goto failed;
+            }
+            buffer = bigger;
+            capacity = grown;
         }
-        length += bytesRead;
-        uint64_t newCapacity = responseCapacityAfterRead(capacity, length);
-        if (newCapacity == 0) goto failed;
-        if (newCapacity != capacity) {
-            char* grown = (char*)httpReallocate(buffer, (size_t)newCapacity);
-            if (!grown) goto failed;
-            buffer = grown;
-            capacity = newCapacity;
+        uint32_t got = 0;
+        if (!httpRead(&request, buffer + length, (uint32_t)(capacity - length - 1), &got, failure)) goto failed;
+        if (got == 0) break;
+        length += got;
+        if (length > limit) {
+            recordFailure(failure, FAIL_TOO_LARGE, &request);
+            goto failed;
         }
     }
-    InternetCloseHandle(request);
+    if (request.hasLength && length < request.length) {
+        recordFailure(failure, FAIL_CUT, &request);
+        failure->expected = request.length;
+        failure->actual = length;
+        goto failed;
+    }
+    httpClose(&request);
     buffer[length] = 0;
     *outLength = (uint32_t)length;
     return buffer;
 
 failed:
     free(buffer);
-    InternetCloseHandle(request);
+    httpClose(&request);
     return nullptr;
 }

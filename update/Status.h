@@ -18,9 +18,14 @@ void copyStatusText(char* out /* STATUS_TEXT_SIZE bytes */);
 // Stores progressPermille and posts WM_STATUS_CHANGED.
 void setProgress(int32_t permille);
 
-// Posts WM_STATUS_CHANGED to mainWindow.
+// Posts WM_STATUS_CHANGED to mainWindow unless one is already waiting there:
+// never more than one is outstanding.
 void postStatusChanged();
+
+// The window's side: called as it takes WM_STATUS_CHANGED, before it repaints,
+// so that the next change posts again.
+void takeStatusChanged();
 
 // Called with every text as it is published, in publishing order, with the
 // progress at that moment; tests use it to see every text a run shows.
-extern void (*statusObserver)(const char* text, int32_t progressPermille);
+extern void (*gStatusObserver)(const char* text, int32_t progressPermille);

@@ -8,14 +8,16 @@
 #include "update/Status.h"
 
 static SRWLOCK statusLock = SRWLOCK_INIT;
+// 1 while a WM_STATUS_CHANGED is posted and the window has not yet taken it.
+static volatile LONG gStatusPostPending = 0;
 
-void (*statusObserver)(const char* text, int32_t progressPermille) = nullptr;
+void (*gStatusObserver)(const char* text, int32_t progressPermille) = nullptr;
 
 // The lock is held only for the copy, never while formatting.
 static void publishWhole(const char* text /* STATUS_TEXT_SIZE bytes */) {
     AcquireSRWLockExclusive(&statusLock);
     memcpy(launcherState.statusText, text, STATUS_TEXT_SIZE);
-    if (statusObserver) statusObserver(text, launcherState.progressPermille);
+    if (gStatusObserver) gStatusObserver(text, launcherState.progressPermille);
     ReleaseSRWLockExclusive(&statusLock);
 }
 
@@ -31,8 +33,16 @@ void copyStatusText(char* out) {
     ReleaseSRWLockShared(&statusLock);
 }
 
+// The window repaints the whole state whenever it takes the message, so a
+// change made while one is waiting needs no message of its own: posting
+// costs more under Wine than a repaint shows.
 void postStatusChanged() {
-    PostMessageA(launcherState.mainWindow, WM_STATUS_CHANGED, 0, 0);
+    if (InterlockedExchange(&gStatusPostPending, 1) != 0) return;
+    if (!PostMessageA(launcherState.mainWindow, WM_STATUS_CHANGED, 0, 0)) InterlockedExchange(&gStatusPostPending, 0);
+}
+
+void takeStatusChanged() {
+    InterlockedExchange(&gStatusPostPending, 0);
 }
 
 void setStatus(const char* format, ...) {

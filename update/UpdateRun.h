@@ -9,4 +9,4 @@ DWORD WINAPI updateRun(void* unused);
 
 // Opens the run's internet handle; tests replace it to see a run that cannot
 // open one.
-extern void* (*openUpdateInternet)();
+extern void* (*gOpenUpdateInternet)();
