@@ -17,8 +17,11 @@ struct ObservedStatus {
 struct LoggedRequest {
     std::string path;
     std::string userAgent;
+    std::string range;  // the Range header, or empty
     int inflight;
     int status;
+    int bytes;  // body bytes sent
+    bool tls;
 };
 
 struct RunResult {
@@ -40,3 +43,5 @@ std::string contentOf(size_t size, unsigned seed);
 void writeFileMakingFolders(const std::string& path, const std::string& bytes);
 std::vector<LoggedRequest> readRequestLog(const std::string& logPath);
 int countStatus(const RunResult& run, const std::string& text);
+// The names of the root certificates this prefix trusts from the host (Wine's own left out).
+std::vector<std::string> hostRootNames();

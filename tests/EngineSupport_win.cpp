@@ -3,6 +3,8 @@
 #include <bcrypt.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+#include <wincrypt.h>
 
 #include "shell/LauncherState.h"
 #include "tests/TestFiles.h"
@@ -16,6 +18,7 @@ static void observeStatus(const char* text, int32_t progressPermille) {
 }
 
 static LRESULT CALLBACK engineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_STATUS_CHANGED) takeStatusChanged();
     if (currentRun && message == WM_STATUS_CHANGED) {
         char text[STATUS_TEXT_SIZE];
         copyStatusText(text);
@@ -49,7 +52,7 @@ RunResult runUpdate(int fullVerify) {
     RunResult run = {};
     launcherState.mainWindow = engineWindow();
     currentRun = &run;
-    statusObserver = observeStatus;
+    gStatusObserver = observeStatus;
     startUpdateRun(fullVerify);
     MSG msg;
     // A run that never ends fails the test instead of hanging it.
@@ -64,7 +67,7 @@ RunResult runUpdate(int fullVerify) {
     // Give a stray second WM_UPDATE_DONE the chance to show up.
     Sleep(50);
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-    statusObserver = nullptr;
+    gStatusObserver = nullptr;
     currentRun = nullptr;
     return run;
 }
@@ -142,8 +145,9 @@ std::vector<LoggedRequest> readRequestLog(const std::string& logPath) {
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(begin, end - begin);
         if (!line.empty()) {
-            requests.push_back(
-                {jsonString(line, "path"), jsonString(line, "ua"), jsonNumber(line, "inflight"), jsonNumber(line, "status")});
+            requests.push_back({jsonString(line, "path"), jsonString(line, "ua"), jsonString(line, "range"),
+                                jsonNumber(line, "inflight"), jsonNumber(line, "status"), jsonNumber(line, "bytes"),
+                                line.find("\"tls\": true") != std::string::npos});
         }
         begin = end + 1;
     }
@@ -154,4 +158,17 @@ int countStatus(const RunResult& run, const std::string& text) {
     int count = 0;
     for (const ObservedStatus& s : run.published) count += s.text == text;
     return count;
+}
+
+std::vector<std::string> hostRootNames() {
+    std::vector<std::string> names;
+    HCERTSTORE store = CertOpenSystemStoreA(0, "ROOT");
+    const CERT_CONTEXT* cert = nullptr;
+    while (store && (cert = CertEnumCertificatesInStore(store, cert))) {
+        char name[256];
+        CertGetNameStringA(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, sizeof(name));
+        if (strncmp(name, "Microsoft ", 10) != 0) names.push_back(name);
+    }
+    if (store) CertCloseStore(store, 0);
+    return names;
 }

@@ -1,6 +1,6 @@
-// Real update runs against the local test server (tests/support/withservers.py
+// Real update runs against the local test server (tests/support/server.py
 // starts it): a client folder on disk, the run's texts and outcome, the files
-// it leaves, its cache file and the server's request log.
+// it leaves, its cache file, its log and the server's request log.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,13 @@ namespace {
 const char* const NO_SERVER = "Sin conexion con el servidor de actualizaciones. Podes jugar igual.";
 const char* const UP_TO_DATE = "Tu cliente esta al dia. Listo para jugar.";
 
+std::string updated(int n) { return "Actualizado: " + std::to_string(n) + " archivo(s). Listo para jugar."; }
+std::string failed(int n) { return std::to_string(n) + " archivo(s) no se pudieron actualizar. Proba Reparar."; }
+
+const HttpLimits DEFAULT_LIMITS = gHttpLimits;
+// Short enough for a test, long enough for a busy machine's normal transfers.
+const HttpLimits SHORT_LIMITS = {5000, 1500, 3000, 2048};
+
 struct Engine : ::testing::Test {
     std::string unixRoot = envOr("ORVEL_TEST_ROOT", "");
     std::string name;
@@ -37,26 +45,29 @@ struct Engine : ::testing::Test {
     size_t logStart = 0;
 
     void SetUp() override {
-        ASSERT_FALSE(unixRoot.empty()) << "run through tests/support/withservers.py";
+        ASSERT_FALSE(unixRoot.empty()) << "run through tests/support/server.py";
         name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         serverDir = wineSide(unixRoot) + "\\" + name;
         CreateDirectoryA(serverDir.c_str(), nullptr);
         clientDir = makeTempDir();
-        setFaults("{}");
+        setFaults({});
         logStart = readRequestLog(logPath()).size();
 
         LauncherState& s = launcherState;
         snprintf(s.clientDir, sizeof(s.clientDir), "%s", clientDir.c_str());
+        snprintf(s.ownExeName, sizeof(s.ownExeName), "OrvelLauncher.exe");
         useUrl("http://127.0.0.1:" + envOr("ORVEL_TEST_HTTP_PORT", "0") + "/" + name + "/");
         s.newsCount = 0;
         s.updateRunning = 0;
         clearCache();
+        gRetryPauseUnitMs = 10;
     }
     void TearDown() override {
-        startThread = defaultStartThread;
-        openUpdateInternet = httpOpenInternet;
-        httpReallocate = realloc;
-        setFaults("{}");
+        gStartThread = defaultStartThread;
+        gOpenUpdateInternet = httpOpenInternet;
+        gHttpReallocate = realloc;
+        gHttpLimits = DEFAULT_LIMITS;
+        setFaults({});
     }
 
     static HANDLE (*const defaultStartThread)(LPTHREAD_START_ROUTINE, void*);
@@ -75,12 +86,20 @@ struct Engine : ::testing::Test {
         writeFileMakingFolders(serverDir + "\\" + onServer, bytes);
         list(sha256OfBytes(bytes), bytes.size(), path);
     }
-    void list(const std::string& digest, size_t size, const std::string& path) {
+    void list(const std::string& digest, uint64_t size, const std::string& path) {
         manifest += digest + " " + std::to_string(size) + " " + path + "\r\n";
     }
     void writeManifest() { writeFile(serverDir + "\\manifest.txt", manifest); }
     void placeLocal(const std::string& path, const std::string& bytes) { writeFileMakingFolders(local(path), bytes); }
-    void setFaults(const std::string& json) { writeFile(wineSide(unixRoot) + "\\.faults.json", json); }
+    // {server path under this test's folder, fault object}; "*" for every path.
+    void setFaults(const std::vector<std::pair<std::string, std::string>>& faults) {
+        std::string json = "{";
+        for (const auto& f : faults) {
+            json += (json.size() > 1 ? ", \"" : "\"") + (f.first == "*" ? f.first : urlPath(f.first)) + "\": " + f.second;
+        }
+        writeFile(wineSide(unixRoot) + "\\.faults.json", json + "}");
+    }
+    void release(const std::string& hold) { writeFile(wineSide(unixRoot) + "\\.release-" + hold, ""); }
 
     // This test's requests, in the order the server finished them.
     std::vector<LoggedRequest> requests() const {
@@ -90,11 +109,14 @@ struct Engine : ::testing::Test {
         }
         return mine;
     }
-    int requestsFor(const std::string& path) const {
-        int count = 0;
-        for (const LoggedRequest& r : requests()) count += r.path == urlPath(path);
-        return count;
+    std::vector<LoggedRequest> requestsOf(const std::string& path) const {
+        std::vector<LoggedRequest> of;
+        for (const LoggedRequest& r : requests()) {
+            if (r.path == urlPath(path)) of.push_back(r);
+        }
+        return of;
     }
+    int requestsFor(const std::string& path) const { return (int)requestsOf(path).size(); }
     int peakInFlight(const std::string& prefix) const {
         int peak = 0;
         for (const LoggedRequest& r : requests()) {
@@ -103,9 +125,20 @@ struct Engine : ::testing::Test {
         return peak;
     }
     std::string cacheFile() const { return readFile(local("OrvelLauncher.cache")); }
+    std::string runLog() const { return readFile(local("OrvelLauncher.log")); }
+    // The log's lines for one path, as "event\treason".
+    std::vector<std::string> logOf(const std::string& path) const {
+        std::vector<std::string> lines;
+        std::string log = runLog(), marker = "\t" + path + "\t";
+        for (size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
+            size_t start = log.rfind('\t', at - 1) + 1, end = log.find('\t', at + marker.size());
+            lines.push_back(log.substr(start, at - start) + "\t" + log.substr(at + marker.size(), end - at - marker.size()));
+        }
+        return lines;
+    }
 };
 
-HANDLE (*const Engine::defaultStartThread)(LPTHREAD_START_ROUTINE, void*) = startThread;
+HANDLE (*const Engine::defaultStartThread)(LPTHREAD_START_ROUTINE, void*) = gStartThread;
 
 std::vector<std::string> texts(const RunResult& run) {
     std::vector<std::string> all;
@@ -139,7 +172,7 @@ TEST_F(Engine, PlainHttpToAnotherHostIsRefusedWithoutARequest) {
 }
 
 TEST_F(Engine, NoInternetHandleMeansPlayAnyway) {
-    openUpdateInternet = []() -> void* { return nullptr; };
+    gOpenUpdateInternet = []() -> void* { return nullptr; };
     RunResult run = runUpdate(0);
     EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...", NO_SERVER}), texts(run));
     EXPECT_EQ(1u, run.outcome);
@@ -147,17 +180,38 @@ TEST_F(Engine, NoInternetHandleMeansPlayAnyway) {
     EXPECT_FALSE(fileExists(local("OrvelLauncher.cache")));
 }
 
-TEST_F(Engine, MissingManifestMeansPlayAnywayWithoutNewsOrCache) {
+// A manifest that cannot be had whole is no manifest: nothing is checked or
+// installed, and a passing failure is tried three times.
+TEST_F(Engine, AManifestThatCannotBeHadWholeMeansPlayAnyway) {
+    gHttpLimits = SHORT_LIMITS;
     writeFile(serverDir + "\\news.txt", "Evento|No se pide\n");
-    RunResult run = runUpdate(0);
-    EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...", NO_SERVER}), texts(run));
-    EXPECT_EQ(1u, run.outcome);
-    ASSERT_EQ(1u, requests().size());
-    EXPECT_EQ(urlPath("manifest.txt"), requests()[0].path);
-    EXPECT_EQ(404, requests()[0].status);
+    publish("a.bin", contentOf(3000, 1));
+    writeManifest();
+    std::string padded = manifest + std::string(200000, '\n');
+    writeFile(serverDir + "\\manifest.txt", padded);
+    const struct {
+        const char* fault;
+        int requests;
+    } cases[] = {
+        {"{\"status\": 404}", 1},
+        {"{\"drop_after\": 100000}", 3},                    // cut: shorter than its Content-Length
+        {"{\"stall_after\": 1000}", 3},                     // stalled
+        {"{\"status\": 503, \"retry_after\": \"0\"}", 3},  // a passing status
+        {"{\"length\": 200000000}", 1},                     // over the document limit
+    };
+    for (const auto& c : cases) {
+        size_t before = requests().size();
+        setFaults({{"manifest.txt", c.fault}});
+        RunResult run = runUpdate(0);
+        EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...", NO_SERVER}), texts(run)) << c.fault;
+        EXPECT_EQ(1u, run.outcome);
+        EXPECT_EQ(0, launcherState.progressPermille);
+        EXPECT_EQ((size_t)c.requests, requests().size() - before) << c.fault;
+    }
     EXPECT_EQ(0, launcherState.newsCount);
+    EXPECT_EQ(0, requestsFor("a.bin"));
     EXPECT_FALSE(fileExists(local("OrvelLauncher.cache")));
-    EXPECT_EQ(0, launcherState.progressPermille);
+    EXPECT_NE(std::string::npos, runLog().find("manifest-failed\tmanifest.txt\tcut\tended after 100000 of"));
 }
 
 TEST_F(Engine, FullCourseOverLocalhostWithItsTextsInOrder) {
@@ -168,7 +222,7 @@ TEST_F(Engine, FullCourseOverLocalhostWithItsTextsInOrder) {
     RunResult run = runUpdate(0);
     EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...", "Verificando archivos...",
                                         "Descargando 2 archivo(s)...", "Descargando... 2 / 2 archivos (0 / 0 MB)",
-                                        "Actualizado: 2 archivo(s). Listo para jugar."}),
+                                        updated(2)}),
               texts(run));
     EXPECT_EQ(1, run.doneMessages);
     EXPECT_EQ(1u, run.outcome);
@@ -181,6 +235,9 @@ TEST_F(Engine, FullCourseOverLocalhostWithItsTextsInOrder) {
     std::vector<LoggedRequest> log = requests();
     ASSERT_EQ(4u, log.size());  // manifest, news (404), two files
     for (const LoggedRequest& r : log) EXPECT_EQ("OrvelLauncher/1.1", r.userAgent) << r.path;
+    std::string runLog = this->runLog();
+    EXPECT_NE(std::string::npos, runLog.find("\trun-start\t-\tcheck\t")) << runLog;
+    EXPECT_NE(std::string::npos, runLog.find("\trun-end\t-\tupdated\t2 updated, 0 failed\r\n")) << runLog;
 }
 
 TEST_F(Engine, NewsIsFetchedOnlyWhileNoneIsHeld) {
@@ -190,25 +247,23 @@ TEST_F(Engine, NewsIsFetchedOnlyWhileNoneIsHeld) {
     EXPECT_EQ(1u, first.outcome);
     ASSERT_EQ(2, launcherState.newsCount);
     EXPECT_STREQ("Nueva zona", launcherState.newsItems[0].headline);
-    EXPECT_EQ(1, requestsFor("news.txt"));
 
     RunResult second = runUpdate(1);
     EXPECT_EQ(std::vector<std::string>({"Buscando actualizaciones...", UP_TO_DATE}), texts(second));
     EXPECT_EQ(1, requestsFor("news.txt"));
     EXPECT_EQ(2, requestsFor("manifest.txt"));
-    for (const LoggedRequest& r : requests()) EXPECT_EQ("OrvelLauncher/1.1", r.userAgent);
-}
 
-TEST_F(Engine, NewsWithoutAnyItemIsAskedForAgain) {
+    // A document without any item is asked for again.
+    launcherState.newsCount = 0;
     writeFile(serverDir + "\\news.txt", "nada que mostrar\n");
-    writeManifest();
     runUpdate(0);
-    EXPECT_EQ(0, launcherState.newsCount);
     runUpdate(1);
-    EXPECT_EQ(2, requestsFor("news.txt"));
+    EXPECT_EQ(3, requestsFor("news.txt"));
 }
 
-TEST_F(Engine, AnUpToDateClientIsHashedOnceAndThenTrusted) {
+// The cache vouches for a file only while size, write time and the manifest's
+// digest all agree with its record.
+TEST_F(Engine, TheCacheTrustsAFileOnlyAsLongAsItsRecordHolds) {
     for (int i = 0; i < 3; ++i) {
         std::string path = "f" + std::to_string(i) + ".bin";
         publish(path, contentOf(1000 + i, 10 + i));
@@ -219,8 +274,6 @@ TEST_F(Engine, AnUpToDateClientIsHashedOnceAndThenTrusted) {
     writeManifest();
     RunResult run = runUpdate(0);
     EXPECT_EQ(UP_TO_DATE, texts(run).back());
-    EXPECT_EQ(1u, run.outcome);
-    EXPECT_EQ(0, requestsFor("f0.bin"));
     std::string cache = cacheFile();
     for (int i = 0; i < 3; ++i) {
         std::string expected = sha256OfBytes(contentOf(1000 + i, 10 + i)) + " " + std::to_string(1000 + i) + " ";
@@ -229,6 +282,46 @@ TEST_F(Engine, AnUpToDateClientIsHashedOnceAndThenTrusted) {
     EXPECT_EQ(std::string::npos, cache.find("empty.bin"));  // size 0 is never saved
     EXPECT_EQ(3, (int)std::count(cache.begin(), cache.end(), '\n'));
     EXPECT_EQ(3, (int)std::count(cache.begin(), cache.end(), '\r'));
+
+    // Other bytes of the same size, written later: the new write time sends it to hashing.
+    HANDLE file = CreateFileA(local("f0.bin").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME later;
+    GetFileTime(file, nullptr, nullptr, &later);
+    later.dwHighDateTime += 1;  // about seven minutes later
+    DWORD count = 0;
+    WriteFile(file, "XXXX", 4, &count, nullptr);
+    SetFileTime(file, nullptr, nullptr, &later);
+    CloseHandle(file);
+    // A new release of a same-size file: the record's digest no longer matches.
+    manifest.clear();
+    publish("f0.bin", contentOf(1000, 10));
+    publish("f1.bin", contentOf(1001, 99));
+    list(sha256OfBytes(contentOf(1002, 12)), 1002, "f2.bin");
+    writeManifest();
+    run = runUpdate(0);
+    EXPECT_EQ(updated(2), texts(run).back());
+    EXPECT_EQ(contentOf(1000, 10), readFile(local("f0.bin")));
+    EXPECT_EQ(contentOf(1001, 99), readFile(local("f1.bin")));
+    EXPECT_EQ(0, requestsFor("f2.bin"));
+}
+
+// A cache file damaged on disk costs hashing, never a wrong verdict.
+TEST_F(Engine, ADamagedCacheFileIsReadForWhatItHolds) {
+    publish("a.bin", contentOf(4000, 3));
+    placeLocal("a.bin", contentOf(4000, 3));
+    publish("b.bin", contentOf(5000, 4));
+    placeLocal("b.bin", contentOf(5000, 5));
+    writeManifest();
+    std::string junk = contentOf(3000, 6) + "\r\n" + sha256OfBytes(contentOf(5000, 4)) + " 5000 0 0 b.bin\r\n" +
+                       std::string(64, 'f') + " 4000 99";
+    placeLocal("OrvelLauncher.cache", junk);
+    placeLocal("OrvelLauncher.cache.new", "left by a launcher closed while saving");
+    RunResult run = runUpdate(0);
+    EXPECT_EQ(updated(1), texts(run).back());
+    EXPECT_EQ(contentOf(5000, 4), readFile(local("b.bin")));
+    EXPECT_EQ(sha256OfBytes(contentOf(4000, 3)) + " 4000 ", cacheFile().substr(0, 70));
+    EXPECT_FALSE(fileExists(local("OrvelLauncher.cache.new")));
+    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
 }
 
 TEST_F(Engine, AManifestOfRejectedOrNoLinesMeansUpToDate) {
@@ -248,60 +341,112 @@ TEST_F(Engine, AManifestOfRejectedOrNoLinesMeansUpToDate) {
     EXPECT_EQ(1000, launcherState.progressPermille);
 }
 
-TEST_F(Engine, ThreeJobsRunThreeAtOnce) {
-    std::string faults = "{";
-    for (int i = 0; i < 3; ++i) {
-        publish("three\\" + std::to_string(i), contentOf(5000, i));
-        faults += std::string(i ? "," : "") + "\"" + urlPath("three/" + std::to_string(i)) + "\": {\"delay\": 0.5}";
+// Every alias of the launcher's own files and every device name is skipped
+// without a request; the look-alikes are ordinary files.
+TEST_F(Engine, AHostileManifestCannotReachTheLaunchersFilesOrDevices) {
+    placeLocal("launcher.ini", "[Launcher]\r\nUpdateUrl=https://mine.example.invalid/\r\n");
+    placeLocal("OrvelLauncher.exe", "the launcher");
+    std::string hostile = "[Launcher]\r\nUpdateUrl=https://thief.example.invalid/\r\n";
+    for (const char* path : {"launcher.ini.", "launcher.ini ", "./launcher.ini", ".\\launcher.ini", "LAUNCHER.INI",
+                             "OrvelLauncher.cache", "OrvelLauncher.log", "orvellauncher.exe", "x.bin.part", "CON",
+                             "nul.txt", "COM1", "aux.dat", "sub\\PRN", "LPT1.log", "com\xb9"}) {
+        list(sha256OfBytes(hostile), hostile.size(), path);
     }
-    setFaults(faults + "}");
+    const char* lookAlikes[] = {"launcher.ini.bak", "console.txt", "nullable.dat", "com10.txt",
+                                "sub\\auxiliary.cfg", "OrvelLauncher.exe.txt", "sub\\launcher.ini"};
+    for (const char* path : lookAlikes) publish(path, hostile);
+    // The executable's 8.3 short name passes every rule of spelling; its identity does not.
+    char shortPath[MAX_PATH] = "";
+    GetShortPathNameA(local("OrvelLauncher.exe").c_str(), shortPath, sizeof(shortPath));
+    std::string alias = strrchr(shortPath, '\\') ? strrchr(shortPath, '\\') + 1 : "OrvelLauncher.exe";
+    bool hasAlias = _stricmp(alias.c_str(), "OrvelLauncher.exe") != 0;
+    if (hasAlias) publish(alias, hostile);
     writeManifest();
     RunResult run = runUpdate(0);
-    EXPECT_EQ("Actualizado: 3 archivo(s). Listo para jugar.", texts(run).back());
-    EXPECT_EQ(3, peakInFlight("three/"));
+
+    EXPECT_EQ(hasAlias ? failed(1) : updated(7), texts(run).back()) << alias;
+    EXPECT_EQ("[Launcher]\r\nUpdateUrl=https://mine.example.invalid/\r\n", readFile(local("launcher.ini")));
+    EXPECT_EQ("the launcher", readFile(local("OrvelLauncher.exe")));
+    for (const char* path : lookAlikes) EXPECT_EQ(hostile, readFile(local(path))) << path;
+    std::set<std::string> fetched;
+    for (const LoggedRequest& r : requests()) fetched.insert(r.path);
+    EXPECT_EQ(9u, fetched.size());  // manifest, news and the look-alikes: the alias is refused before a request
+    std::string log = runLog();
+    size_t skipped = 0;
+    for (size_t at = log.find("\tline-skipped\t"); at != std::string::npos; at = log.find("\tline-skipped\t", at + 1)) {
+        ++skipped;
+    }
+    EXPECT_EQ(16u, skipped) << log;
+    if (hasAlias) {
+        EXPECT_EQ(std::vector<std::string>{"file-failed\town-file"}, logOf(alias));
+    }
 }
 
-TEST_F(Engine, FiftyJobsRunEightAtOnce) {
+// A size no real file has fails its job; progress stays in range.
+TEST_F(Engine, ImpossibleSizesFailTheirJobOnly) {
+    publish("real.bin", contentOf(2000, 7));
+    for (const char* size : {"18446744073709551615", "4398046510080"}) {
+        manifest.clear();
+        publish("real.bin", contentOf(2000, 7));
+        writeFileMakingFolders(serverDir + "\\huge.bin", contentOf(100, 8));
+        manifest += sha256OfBytes(contentOf(100, 8)) + " " + size + " huge.bin\r\n";
+        writeManifest();
+        DeleteFileA(local("real.bin").c_str());
+        RunResult run = runUpdate(0);
+        EXPECT_EQ(failed(1), texts(run).back()) << size;
+        for (const ObservedStatus& s : run.published) {
+            EXPECT_TRUE(s.progressPermille >= 0 && s.progressPermille <= 1000) << s.text << " " << s.progressPermille;
+        }
+        EXPECT_EQ(contentOf(2000, 7), readFile(local("real.bin")));
+        EXPECT_FALSE(fileExists(local("huge.bin")));
+        EXPECT_FALSE(fileExists(local("huge.bin.part")));
+    }
+}
+
+TEST_F(Engine, JobsRunAtMostEightAtOnce) {
+    for (int i = 0; i < 3; ++i) publish("three\\" + std::to_string(i), contentOf(5000, i));
     for (int i = 0; i < 50; ++i) publish("fifty\\" + std::to_string(i), contentOf(2000, i));
-    setFaults("{\"*\": {\"delay\": 0.25}}");
+    setFaults({{"*", "{\"delay\": 0.25}"}});
     writeManifest();
     RunResult run = runUpdate(0);
-    EXPECT_EQ("Actualizado: 50 archivo(s). Listo para jugar.", texts(run).back());
+    EXPECT_EQ(updated(53), texts(run).back());
     EXPECT_EQ(8, peakInFlight("fifty/"));
-    EXPECT_EQ(50, (int)requests().size() - 2);
+
+    manifest.clear();
+    for (int i = 0; i < 3; ++i) publish("three\\" + std::to_string(i), contentOf(5000, i + 10));
+    writeManifest();
+    logStart = readRequestLog(logPath()).size();
+    EXPECT_EQ(updated(3), texts(runUpdate(0)).back());
+    EXPECT_EQ(3, peakInFlight("three/"));
 }
 
 TEST_F(Engine, TwentyFiveJobsReportAtTenTwentyAndTheLast) {
     // 10,485,760 bytes in all; staggered answers keep the last report the one
     // that carries the full byte count.
-    std::string faults = "{";
+    std::vector<std::pair<std::string, std::string>> faults;
     for (int i = 0; i < 25; ++i) {
         size_t size = i < 24 ? 419430 : 10485760 - 24 * 419430;
         std::string path = "p" + std::to_string(i) + ".bin";
         publish(path, contentOf(size, 100 + i));
-        faults += std::string(i ? "," : "") + "\"" + urlPath(path) + "\": {\"delay\": " + std::to_string(0.06 * i) + "}";
+        faults.push_back({path, "{\"delay\": " + std::to_string(0.06 * i) + "}"});
     }
-    setFaults(faults + "}");
+    setFaults(faults);
     writeManifest();
     RunResult run = runUpdate(0);
 
-    std::vector<ObservedStatus> reports;
+    // Byte reports come between; the reports of finished jobs are all there.
+    std::set<std::string> finished;
     for (const ObservedStatus& s : run.published) {
-        if (s.text.rfind("Descargando... ", 0) == 0) reports.push_back(s);
+        if (s.text.rfind("Descargando... ", 0) == 0) finished.insert(s.text.substr(15, s.text.find(" /") - 15));
     }
-    ASSERT_EQ(3u, reports.size());
-    std::vector<std::string> finished;
-    for (const ObservedStatus& s : reports) finished.push_back(s.text.substr(15, s.text.find(" /") - 15));
-    std::sort(finished.begin(), finished.end());
-    EXPECT_EQ((std::vector<std::string>{"10", "20", "25"}), finished);
-    auto full = std::find_if(reports.begin(), reports.end(), [](const ObservedStatus& s) {
+    for (const char* f : {"10", "20", "25"}) EXPECT_EQ(1u, finished.count(f)) << f;
+    auto full = std::find_if(run.published.begin(), run.published.end(), [](const ObservedStatus& s) {
         return s.text == "Descargando... 25 / 25 archivos (10 / 10 MB)";
     });
-    ASSERT_NE(reports.end(), full);
+    ASSERT_NE(run.published.end(), full);
     EXPECT_EQ(999, full->progressPermille);
-    EXPECT_EQ("Actualizado: 25 archivo(s). Listo para jugar.", run.published.back().text);
+    EXPECT_EQ(updated(25), run.published.back().text);
     EXPECT_EQ(1000, run.published.back().progressPermille);
-    EXPECT_EQ(1u, run.outcome);
 }
 
 TEST_F(Engine, SpacesAndBackslashesBecomeAUrlButNotALocalName) {
@@ -314,47 +459,67 @@ TEST_F(Engine, SpacesAndBackslashesBecomeAUrlButNotALocalName) {
     EXPECT_FALSE(fileExists(local("folder\\my file.bin.part")));
 }
 
-TEST_F(Engine, FailedDownloadsLeaveTargetsAsTheyWere) {
-    placeLocal("mismatch.bin", "old contents");
-    writeFileMakingFolders(serverDir + "\\mismatch.bin", contentOf(500, 1));
-    list(sha256OfBytes(contentOf(500, 2)), 500, "mismatch.bin");
-    publish("missing.bin", contentOf(100, 3));
-    publish("broken.bin", contentOf(100, 4));
-    publish("dropped.bin", contentOf(300000, 5));
+// Failures that trying again cannot mend: each is tried once, leaves its
+// target as it was and no ".part", and the log says why.
+TEST_F(Engine, FilesThatFailForGoodLeaveTargetsAsTheyWere) {
+    const struct {
+        const char* path;
+        const char* fault;
+        size_t served, listed;  // bytes on the server, size in the manifest
+        const char* reason;
+    } cases[] = {
+        {"missing.bin", "{\"status\": 404}", 100, 100, "http"},
+        {"mismatch.bin", "{}", 500, 500, "digest"},
+        {"shorter.bin", "{}", 999, 1000, "length"},
+        {"longer.bin", "{}", 1001, 1000, "length"},
+        {"declared.bin", "{\"length\": 4000000000}", 1000, 1000, "length"},
+        {"unlisted.bin", "{\"no_length\": true}", 999, 1000, "length"},
+        {"overlong.bin", "{\"no_length\": true}", 1001, 1000, "length"},
+    };
+    std::vector<std::pair<std::string, std::string>> faults;
+    for (const auto& c : cases) {
+        placeLocal(c.path, "old contents");
+        writeFileMakingFolders(serverDir + "\\" + c.path, contentOf(c.served, 1));
+        std::string listed = strcmp(c.reason, "digest") == 0 ? contentOf(500, 2) : contentOf(c.listed, 1);
+        list(sha256OfBytes(listed), c.listed, c.path);
+        faults.push_back({c.path, c.fault});
+    }
     publish("moved.bin", contentOf(800, 6));
     writeFileMakingFolders(serverDir + "\\elsewhere\\moved.bin", contentOf(800, 6));
-    setFaults("{\"" + urlPath("missing.bin") + "\": {\"status\": 404}, \"" + urlPath("broken.bin") +
-              "\": {\"status\": 500}, \"" + urlPath("dropped.bin") + "\": {\"drop_after\": 100000}, \"" +
-              urlPath("moved.bin") + "\": {\"redirect\": \"" + urlPath("elsewhere/moved.bin") + "\"}}");
+    faults.push_back({"moved.bin", "{\"redirect\": \"" + urlPath("elsewhere/moved.bin") + "\"}"});
+    setFaults(faults);
     writeManifest();
     RunResult run = runUpdate(0);
 
-    EXPECT_EQ("4 archivo(s) no se pudieron actualizar. Proba Reparar.", texts(run).back());
+    EXPECT_EQ(failed(7), texts(run).back());
     EXPECT_EQ(0u, run.outcome);
-    EXPECT_EQ("old contents", readFile(local("mismatch.bin")));
-    for (const char* path : {"mismatch.bin", "missing.bin", "broken.bin", "dropped.bin"}) {
-        EXPECT_FALSE(fileExists(local(std::string(path) + ".part"))) << path;
-        if (strcmp(path, "mismatch.bin") != 0) {
-            EXPECT_FALSE(fileExists(local(path))) << path;
-        }
+    for (const auto& c : cases) {
+        EXPECT_EQ("old contents", readFile(local(c.path))) << c.path;
+        EXPECT_FALSE(fileExists(local(std::string(c.path) + ".part"))) << c.path;
+        EXPECT_EQ(1, requestsFor(c.path)) << c.path;
+        EXPECT_EQ(std::vector<std::string>{std::string("file-failed\t") + c.reason}, logOf(c.path)) << c.path;
     }
     EXPECT_EQ(contentOf(800, 6), readFile(local("moved.bin")));
-    EXPECT_EQ(1, requestsFor("elsewhere/moved.bin"));
     // Failed files lose their cache records and are hashed afresh next time.
     EXPECT_EQ(std::string::npos, cacheFile().find("mismatch.bin"));
 }
 
-TEST_F(Engine, AReadOnlyTargetIsReplaced) {
+TEST_F(Engine, ReadOnlyTargetsAndLeftoverPartsNeverBlockADownload) {
     publish("readonly.bin", contentOf(4000, 8));
     placeLocal("readonly.bin", contentOf(4000, 9));
     SetFileAttributesA(local("readonly.bin").c_str(), FILE_ATTRIBUTE_READONLY);
+    publish("leftover.bin", contentOf(300000, 9));
+    placeLocal("leftover.bin.part", contentOf(400000, 10));  // longer than the file: discarded
+    SetFileAttributesA(local("leftover.bin.part").c_str(), FILE_ATTRIBUTE_READONLY);
     writeManifest();
     RunResult run = runUpdate(0);
-    EXPECT_EQ("Actualizado: 1 archivo(s). Listo para jugar.", texts(run).back());
+    EXPECT_EQ(updated(2), texts(run).back());
     EXPECT_EQ(contentOf(4000, 8), readFile(local("readonly.bin")));
+    EXPECT_EQ(contentOf(300000, 9), readFile(local("leftover.bin")));
+    EXPECT_EQ("", requestsOf("leftover.bin")[0].range);
 }
 
-TEST_F(Engine, ATargetInUseStaysAndItsPartFileWaits) {
+TEST_F(Engine, ATargetInUseKeepsItsVerifiedPartForTheNextRun) {
     publish("inuse.bin", contentOf(4000, 11));
     placeLocal("inuse.bin", "running program");
     writeManifest();
@@ -362,10 +527,15 @@ TEST_F(Engine, ATargetInUseStaysAndItsPartFileWaits) {
     ASSERT_NE(nullptr, held.process);
     RunResult run = runUpdate(0);
     releaseFile(&held);
-    EXPECT_EQ("1 archivo(s) no se pudieron actualizar. Proba Reparar.", texts(run).back());
-    EXPECT_EQ(0u, run.outcome);
+    EXPECT_EQ(failed(1), texts(run).back());
     EXPECT_EQ("running program", readFile(local("inuse.bin")));
     EXPECT_EQ(contentOf(4000, 11), readFile(local("inuse.bin.part")));
+    EXPECT_EQ(std::vector<std::string>{"file-failed\tin-use"}, logOf("inuse.bin"));
+
+    // Once the program has let go, the part is installed without a request.
+    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
+    EXPECT_EQ(contentOf(4000, 11), readFile(local("inuse.bin")));
+    EXPECT_EQ(1, requestsFor("inuse.bin"));
 }
 
 TEST_F(Engine, ACachedFileIsNotOpenedUnlessEveryFileIsVerified) {
@@ -406,7 +576,7 @@ TEST_F(Engine, RepairFindsDamageTheCacheCannotSee) {
 
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
     RunResult repair = runUpdate(1);
-    EXPECT_EQ("Actualizado: 1 archivo(s). Listo para jugar.", texts(repair).back());
+    EXPECT_EQ(updated(1), texts(repair).back());
     EXPECT_EQ(contentOf(5000, 13), readFile(local("same-size.bin")));
 }
 
@@ -415,7 +585,7 @@ TEST_F(Engine, DownloadedFilesAreRecordedOnlyAfterTheNextRunHashesThem) {
     publish("kept.bin", contentOf(800, 15));
     placeLocal("kept.bin", contentOf(800, 15));
     writeManifest();
-    EXPECT_EQ("Actualizado: 1 archivo(s). Listo para jugar.", texts(runUpdate(0)).back());
+    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
     EXPECT_EQ(std::string::npos, cacheFile().find("new.bin"));
     EXPECT_NE(std::string::npos, cacheFile().find("kept.bin"));
 
@@ -432,20 +602,20 @@ TEST_F(Engine, PathsThatDoNotFitFailWithoutWritingAnything) {
     publish(noRoomForPart, contentOf(10, 2));
     writeManifest();
     RunResult run = runUpdate(0);
-    EXPECT_EQ("2 archivo(s) no se pudieron actualizar. Proba Reparar.", texts(run).back());
+    EXPECT_EQ(failed(2), texts(run).back());
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(local("deep").c_str()));
     EXPECT_FALSE(fileExists(local(noRoomForPart)));
     EXPECT_EQ(2u, requests().size());  // manifest and news only
 }
 
-TEST_F(Engine, APathListedTwiceGivesOneJob) {
-    publish("twice.bin", contentOf(900, 16));
-    list(sha256OfBytes(contentOf(900, 17)), 900, "TWICE.BIN");
+TEST_F(Engine, APathListedTwiceInAnySpellingGivesOneJob) {
+    publish("sub\\twice.bin", contentOf(900, 16));
+    list(sha256OfBytes(contentOf(900, 17)), 900, "SUB/TWICE.BIN");
     writeManifest();
     RunResult run = runUpdate(0);
-    EXPECT_EQ("Actualizado: 1 archivo(s). Listo para jugar.", texts(run).back());
-    EXPECT_EQ(1, requestsFor("twice.bin"));
-    EXPECT_EQ(contentOf(900, 16), readFile(local("twice.bin")));
+    EXPECT_EQ(updated(1), texts(run).back());
+    EXPECT_EQ(1, requestsFor("sub/twice.bin"));
+    EXPECT_EQ(contentOf(900, 16), readFile(local("sub\\twice.bin")));
     // The first line decides on every run, so the file does not flip.
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(1)).back());
 }
@@ -459,46 +629,178 @@ TEST_F(Engine, WorkersThatCannotStartLeaveNoJobBehind) {
         static int allowed;
         allowed = allow;
         calls = 0;
-        startThread = [](LPTHREAD_START_ROUTINE routine, void* argument) -> HANDLE {
+        gStartThread = [](LPTHREAD_START_ROUTINE routine, void* argument) -> HANDLE {
             if (routine == downloadWorker && calls++ >= allowed) return nullptr;
             return CreateThread(nullptr, 0, routine, argument, 0, nullptr);
         };
         for (int i = 0; i < 12; ++i) DeleteFileA(local("w" + std::to_string(i)).c_str());
         RunResult run = runUpdate(0);
-        EXPECT_EQ("Actualizado: 12 archivo(s). Listo para jugar.", texts(run).back()) << allow;
+        EXPECT_EQ(updated(12), texts(run).back()) << allow;
         for (int i = 0; i < 12; ++i) EXPECT_EQ(contentOf(100 + i, i), readFile(local("w" + std::to_string(i))));
     }
 }
 
 TEST_F(Engine, ARunThatCannotStartLeavesTheLauncherPlayable) {
-    startThread = [](LPTHREAD_START_ROUTINE, void*) -> HANDLE { return nullptr; };
+    gStartThread = [](LPTHREAD_START_ROUTINE, void*) -> HANDLE { return nullptr; };
     launcherState.mainWindow = nullptr;
     startUpdateRun(0);
     EXPECT_EQ(0, launcherState.updateRunning);
     EXPECT_EQ(1, launcherState.readyToPlay);
-    startThread = defaultStartThread;
+    gStartThread = defaultStartThread;
     writeManifest();
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(1)).back());  // repair can be tried again
 }
 
-TEST_F(Engine, ABodyThatCannotBeHeldFailsOnlyItsJob) {
-    publish("small.bin", contentOf(1000, 18));
-    publish("large.bin", contentOf(200000, 19));
+// A file streams through a fixed buffer whatever its size, and moves the bar
+// while it arrives.
+TEST_F(Engine, ALargeFileStreamsThroughAFixedBufferAndShowsItsProgress) {
+    static size_t largest;
+    largest = 0;
+    gHttpReallocate = [](void* block, size_t size) -> void* {
+        largest = std::max(largest, size);
+        return realloc(block, size);
+    };
+    publish("large.bin", contentOf(24 << 20, 18));
+    setFaults({{"large.bin", "{\"slow\": 1048576}"}});
     writeManifest();
-    // The first buffer of every fetch is granted; growing one is not.
-    httpReallocate = [](void* block, size_t size) -> void* { return block ? nullptr : malloc(size); };
     RunResult run = runUpdate(0);
-    httpReallocate = realloc;
-    EXPECT_EQ("1 archivo(s) no se pudieron actualizar. Proba Reparar.", texts(run).back());
-    EXPECT_EQ(contentOf(1000, 18), readFile(local("small.bin")));
-    EXPECT_FALSE(fileExists(local("large.bin")));
-    EXPECT_FALSE(fileExists(local("large.bin.part")));
+    EXPECT_EQ(updated(1), texts(run).back());
+    EXPECT_EQ(contentOf(24 << 20, 18), readFile(local("large.bin")));
+    EXPECT_LE(largest, (size_t)DOWNLOAD_BUFFER_SIZE);
+    std::set<int32_t> progress;
+    for (const ObservedStatus& s : run.published) {
+        if (s.text.rfind("Descargando... 0 / 1 archivos (", 0) == 0) progress.insert(s.progressPermille);
+    }
+    EXPECT_GE(progress.size(), 3u);
+}
+
+// A server that sends nothing, stops half-way or trickles ends the transfer
+// within the limits; the file is tried three times, then fails.
+TEST_F(Engine, StalledTransfersEndAndTheRunWithThem) {
+    gHttpLimits = SHORT_LIMITS;
+    publish("silent.bin", contentOf(5000, 20));
+    publish("halfway.bin", contentOf(20000, 21));
+    publish("drip.bin", contentOf(5000, 22));
+    publish("fine.bin", contentOf(5000, 23));
+    setFaults({{"silent.bin", "{\"stall_headers\": true}"}, {"halfway.bin", "{\"stall_after\": 1000}"},
+               {"drip.bin", "{\"drip\": 0.2}"}});
+    writeManifest();
+    RunResult run = runUpdate(0);
+    EXPECT_EQ(failed(3), texts(run).back());
+    EXPECT_EQ(contentOf(5000, 23), readFile(local("fine.bin")));
+    EXPECT_EQ("file-failed\ttimeout", logOf("silent.bin").back());
+    EXPECT_EQ("file-failed\tslow", logOf("drip.bin").back());
+    EXPECT_EQ(3, requestsFor("halfway.bin"));
+    // What arrived is kept, and later tries ask only for the rest.
+    EXPECT_EQ("bytes=2000-", requestsOf("halfway.bin").back().range);
+    EXPECT_TRUE(fileExists(local("halfway.bin.part")));
+}
+
+// Transfers broken off for a passing reason are tried again in the same run,
+// resuming from what arrived; the whole file's digest decides.
+TEST_F(Engine, BrokenTransfersResumeInTheSameRun) {
+    const size_t large = 64 << 20;
+    publish("large.bin", contentOf(large, 30));
+    publish("reset.bin", contentOf(300000, 31));
+    publish("ignores-range.bin", contentOf(300000, 32));
+    publish("busy.bin", contentOf(1000, 34));
+    publish("gone.bin", contentOf(1000, 35));
+    setFaults({{"large.bin", "{\"drop_after\": " + std::to_string(large / 10 * 9) + ", \"times\": 1}"},
+               {"reset.bin", "{\"drop_after\": 100000, \"reset\": true, \"times\": 1}"},
+               {"ignores-range.bin", "{\"drop_after\": 100000, \"times\": 1, \"ignore_range\": true}"},
+               {"busy.bin", "{\"status\": 503, \"retry_after\": \"1\", \"times\": 2}"},
+               {"gone.bin", "{\"status\": 404}"}});
+    writeManifest();
+    RunResult run = runUpdate(0);
+    EXPECT_EQ(failed(1), texts(run).back());
+    for (const char* path : {"large.bin", "reset.bin", "ignores-range.bin"}) {
+        std::vector<LoggedRequest> tries = requestsOf(path);
+        ASSERT_GE(tries.size(), 2u) << path;
+        EXPECT_EQ("", tries[0].range) << path;
+        EXPECT_EQ(std::string("bytes=") + (strcmp(path, "large.bin") == 0 ? std::to_string(large / 10 * 9) : "100000") + "-",
+                  tries[1].range)
+            << path;
+    }
+    EXPECT_EQ(contentOf(large, 30), readFile(local("large.bin")));
+    int sent = 0;
+    for (const LoggedRequest& r : requestsOf("large.bin")) sent += r.bytes;
+    EXPECT_LT(sent, large * 115 / 100);
+    EXPECT_EQ(2, requestsFor("large.bin"));
+    EXPECT_EQ(contentOf(300000, 32), readFile(local("ignores-range.bin")));
+    EXPECT_EQ(3, requestsFor("busy.bin"));
+    EXPECT_EQ(contentOf(1000, 34), readFile(local("busy.bin")));
+    EXPECT_EQ(1, requestsFor("gone.bin"));
+    EXPECT_EQ((std::vector<std::string>{"retry\thttp", "retry\thttp"}), logOf("busy.bin"));
+    EXPECT_EQ((std::vector<std::string>{"retry\tcut", "file-resumed\t-"}), logOf("large.bin"));
+    EXPECT_EQ((std::vector<std::string>{"retry\tcut", "file-resumed\t-"}), logOf("reset.bin"));
+}
+
+// A part kept by an earlier run is resumed; one with the wrong bytes is
+// fetched whole once more and never replaces the target unchecked.
+TEST_F(Engine, PartsKeptByAnEarlierRunAreResumedOrStartedOver) {
+    std::string good = contentOf(400000, 40), other = contentOf(400000, 41);
+    publish("resumed.bin", good);
+    publish("wrong.bin", good);
+    publish("complete-but-wrong.bin", good);
+    publish("shifted.bin", good);
+    setFaults({{"shifted.bin", "{\"range_shift\": 10}"}});
+    placeLocal("resumed.bin.part", good.substr(0, 150000));
+    placeLocal("shifted.bin.part", good.substr(0, 150000));
+    placeLocal("wrong.bin.part", other.substr(0, 150000));
+    placeLocal("complete-but-wrong.bin", "old");
+    placeLocal("complete-but-wrong.bin.part", other);
+    writeManifest();
+    RunResult run = runUpdate(0);
+    EXPECT_EQ(updated(4), texts(run).back());
+    for (const char* path : {"resumed.bin", "wrong.bin", "complete-but-wrong.bin", "shifted.bin"}) {
+        EXPECT_EQ(good, readFile(local(path))) << path;
+        EXPECT_FALSE(fileExists(local(std::string(path) + ".part"))) << path;
+    }
+    EXPECT_EQ(1, requestsFor("resumed.bin"));
+    EXPECT_EQ("bytes=150000-", requestsOf("resumed.bin")[0].range);
+    EXPECT_EQ(2, requestsFor("wrong.bin"));
+    EXPECT_EQ("", requestsOf("wrong.bin")[1].range);
+    EXPECT_EQ(1, requestsFor("complete-but-wrong.bin"));
+    // A 206 that does not continue the part exactly starts the file over.
+    EXPECT_EQ(2, requestsFor("shifted.bin"));
+    EXPECT_EQ("", requestsOf("shifted.bin")[1].range);
+}
+
+// Once eight transfers in a row find no server, the rest fail at once.
+TEST_F(Engine, AServerThatFallsSilentEndsTheRunSoon) {
+    gHttpLimits = SHORT_LIMITS;
+    for (int i = 0; i < 40; ++i) publish("many\\" + std::to_string(i), contentOf(100, i));
+    setFaults({{"*", "{\"stall_headers\": true}"}, {"manifest.txt", "{\"stall_headers\": null}"},
+               {"news.txt", "{\"stall_headers\": null}"}});
+    writeManifest();
+    DWORD started = GetTickCount();
+    RunResult run = runUpdate(0);
+    EXPECT_EQ(failed(40), texts(run).back());
+    EXPECT_LT(GetTickCount() - started, 4u * SHORT_LIMITS.receiveMs + 2000);
+    EXPECT_LE(requests().size(), 2u + 16u);
+    EXPECT_EQ("file-failed\tserver-gone", logOf("many\\39").back());
+}
+
+// The log keeps the newest lines and stays within its size across runs.
+TEST_F(Engine, TheLogStaysWithinItsSize) {
+    std::string old;
+    for (int i = 0; old.size() < 300 * 1024; ++i) old += "2026-01-01T00:00:00Z\told-line\t" + std::to_string(i) + "\r\n";
+    placeLocal("OrvelLauncher.log", old);
+    publish("missing.bin", "x");
+    setFaults({{"missing.bin", "{\"status\": 404}"}});
+    writeManifest();
+    for (int run = 0; run < 3; ++run) runUpdate(0);
+    std::string log = runLog();
+    EXPECT_LE(log.size(), 256u * 1024);
+    EXPECT_EQ(0u, log.find("2026-01-01T00:00:00Z\told-line\t"));  // starts at a whole line
+    EXPECT_EQ(3u, logOf("missing.bin").size());
+    EXPECT_FALSE(fileExists(local("OrvelLauncher.log.new")));
 }
 
 struct EngineHttps : Engine {
     void SetUp() override {
         Engine::SetUp();
-        if (envOr("ORVEL_TEST_HTTPS_PORT", "").empty()) GTEST_SKIP() << "HTTPS servers not started";
+        if (envOr("ORVEL_TEST_HTTPS_PORT", "").empty()) GTEST_SKIP() << "no HTTPS server: run through server.py --tls";
     }
 };
 
@@ -508,13 +810,17 @@ TEST_F(EngineHttps, AWholeRunOverHttpsWithATrustedCertificate) {
     writeFile(serverDir + "\\news.txt", "Seguro|Por HTTPS\n");
     writeManifest();
     RunResult run = runUpdate(0);
-    EXPECT_EQ("Actualizado: 1 archivo(s). Listo para jugar.", texts(run).back());
+    EXPECT_EQ(updated(1), texts(run).back());
     EXPECT_EQ(1u, run.outcome);
     EXPECT_EQ(contentOf(150000, 20), readFile(local("secure\\game data.bin")));
     EXPECT_EQ(1, launcherState.newsCount);
-    std::string access = readFile(wineSide(envOr("ORVEL_TEST_HTTPS_LOG", "")));
-    EXPECT_NE(std::string::npos, access.find("/" + name + "/secure/game%20data.bin")) << access;
-    EXPECT_NE(std::string::npos, access.find("OrvelLauncher/1.1"));
+    std::vector<LoggedRequest> log = requests();
+    EXPECT_EQ(3u, log.size());  // manifest, news and the file
+    EXPECT_EQ(1, requestsFor("secure/game%20data.bin"));
+    for (const LoggedRequest& r : log) {
+        EXPECT_TRUE(r.tls) << r.path;
+        EXPECT_EQ("OrvelLauncher/1.1", r.userAgent) << r.path;
+    }
 }
 
 TEST_F(EngineHttps, AnUntrustedCertificateMeansNoConnection) {
