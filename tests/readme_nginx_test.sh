@@ -17,6 +17,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
     -addext subjectAltName=DNS:localhost -keyout "$work/privkey.pem" -out "$work/fullchain.pem" 2>/dev/null
 printf 'abc' >"$work/client/data/my file.bin"
 printf 'x|y\n' >"$work/client/news.txt"
+printf '0E' >"$work/client/manifest.txt.sig"
 
 example=$(sed -n '/^```nginx$/,/^```$/p' "$root/README.md" | sed '1d;$d')
 [ -n "$example" ] || { echo "no nginx example in README.md"; exit 1; }
@@ -44,8 +45,10 @@ for _ in $(seq 50); do
 done
 body=$(curl -sf --cacert "$work/fullchain.pem" "https://localhost:$port/data/my%20file.bin")
 [ "$body" = abc ] || { echo "file body: $body"; exit 1; }
-headers=$(curl -sf -D - -o /dev/null --cacert "$work/fullchain.pem" "https://localhost:$port/news.txt")
-echo "$headers" | grep -qi '^cache-control: no-cache' || { echo "news.txt headers: $headers"; exit 1; }
+for document in news.txt manifest.txt.sig; do
+    headers=$(curl -sf -D - -o /dev/null --cacert "$work/fullchain.pem" "https://localhost:$port/$document")
+    echo "$headers" | grep -qi '^cache-control: no-cache' || { echo "$document headers: $headers"; exit 1; }
+done
 status=$(curl -s -o /dev/null -w '%{http_code}' --cacert "$work/fullchain.pem" "https://localhost:$port/missing")
 [ "$status" = 404 ] || { echo "missing file answered $status"; exit 1; }
 echo "the README's nginx example serves files and documents over HTTPS"

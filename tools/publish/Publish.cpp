@@ -6,6 +6,7 @@
 
 #include "shell/Text.h"
 #include "update/PathSet.h"
+#include "update/Signature.h"
 
 enum {
     PUBLISH_MESSAGE_TEXT_SIZE = 1024,
@@ -17,17 +18,27 @@ enum {
 static const char* const PUBLISH_USAGE =
     "usage: orvel-publish COMMAND ARGUMENTS\n"
     "\n"
-    "  manifest CLIENT_DIR [-o FILE] [--client-dir-length N]\n"
+    "  keygen NAME\n"
+    "      Makes a release signing key pair: NAME.key, the private key (readable\n"
+    "      by you alone; keep it offline), and NAME.pub, the public key to build\n"
+    "      the launcher with. Never replaces a file.\n"
+    "  manifest CLIENT_DIR [-o FILE] [--client-dir-length N] [--key NAME.key]\n"
     "      Writes the manifest of every file under CLIENT_DIR to FILE (default\n"
     "      CLIENT_DIR/manifest.txt, \"-\" for standard output). Writes nothing and\n"
     "      names each file when a name would not work on a player's Windows PC.\n"
     "      N: length of the players' client folder path (default 40).\n"
+    "      --key: also signs it, into FILE.sig.\n"
+    "  sign CLIENT_DIR --key NAME.key\n"
+    "      Signs CLIENT_DIR/manifest.txt as it is, into CLIENT_DIR/manifest.txt.sig\n"
+    "      (the same as: openssl dgst -sha256 -sign NAME.key -out manifest.txt.sig\n"
+    "      manifest.txt).\n"
     "  check-news FILE\n"
     "      Shows what the launcher's window makes of news.txt and what it\n"
     "      ignores or cuts.\n"
-    "  verify FOLDER [--manifest FILE]\n"
+    "  verify FOLDER [--manifest FILE] [--pub NAME.pub]\n"
     "      Checks the files in FOLDER against a manifest (default\n"
-    "      FOLDER/manifest.txt).\n"
+    "      FOLDER/manifest.txt). --pub: also checks that FILE.sig is its\n"
+    "      signature by that key.\n"
     "\n"
     "Exit status: 0 all good, 1 problems found, 2 wrong command line.\n";
 
@@ -134,6 +145,32 @@ static char* readWholeFile(const char* path, size_t* length) {
     return text;
 }
 
+// path + suffix in a new buffer.
+static char* withSuffix(const char* path, const char* suffix) {
+    size_t pathLength = strlen(path), suffixLength = strlen(suffix);
+    char* joined = (char*)malloc(pathLength + suffixLength + 1);
+    if (!joined) return nullptr;
+    memcpy(joined, path, pathLength);
+    memcpy(joined + pathLength, suffix, suffixLength + 1);
+    return joined;
+}
+
+// Written beside path and moved over it, so a server never serves half a
+// file; ".part" files are never listed.
+static int writeReplacing(const char* path, const void* bytes, size_t length) {
+    char* partPath = withSuffix(path, ".part");
+    if (!partPath) return 0;
+    FILE* file = fopen(partPath, "wb");
+    int written = file && fwrite(bytes, 1, length, file) == length;
+    if (file && fclose(file) != 0) written = 0;
+    if (!written || !replaceFile(partPath, path)) {
+        remove(partPath);
+        written = 0;
+    }
+    free(partPath);
+    return written;
+}
+
 // Only blanks, tabs and line ends.
 static int isBlankText(const char* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -233,10 +270,11 @@ const char* skippedPathNote(const char* path) {
     if (equalsIgnoreCase(path, "OrvelLauncher.exe")) return "the launcher itself";
     if (equalsIgnoreCase(path, "launcher.ini")) return "the launcher's configuration";
     if (equalsIgnoreCase(path, "OrvelLauncher.cache")) return "the launcher's verification cache";
-    // The launcher fetches these two from the same folder of the server.
+    // The launcher fetches these from the same folder of the server.
     if (equalsIgnoreCase(path, "manifest.txt") || equalsIgnoreCase(path, "news.txt")) {
         return "the server's own document";
     }
+    if (equalsIgnoreCase(path, "manifest.txt.sig")) return "the manifest's signature";
     return nullptr;
 }
 
@@ -439,6 +477,146 @@ void clearProgress(PublishProgress* progress) {
     progress->drawnLength = 0;
 }
 
+// ---- Signatures
+
+static int signText(PublishSigningKey* key, const char* text, size_t length, unsigned char* der, size_t* derLength,
+                    FILE* err) {
+    if (signMessage(key, (const unsigned char*)text, length, der, derLength)) return 1;
+    fprintf(err, "orvel-publish: the signing library could not sign the manifest\n");
+    return 0;
+}
+
+static int writeSignature(const char* manifestPath, const unsigned char* der, size_t derLength, FILE* err) {
+    char shown[PUBLISH_MESSAGE_TEXT_SIZE];
+    char* signaturePath = withSuffix(manifestPath, ".sig");
+    int written = signaturePath && writeReplacing(signaturePath, der, derLength);
+    if (written) {
+        fprintf(err, "%s: signed\n", escapePath(shown, signaturePath));
+    } else {
+        fprintf(err, "orvel-publish: cannot write the signature of %s\n", escapePath(shown, manifestPath));
+    }
+    free(signaturePath);
+    return written;
+}
+
+static PublishSigningKey* openSigningKey(const char* keyPath, FILE* err) {
+    char reason[PUBLISH_MESSAGE_TEXT_SIZE];
+    PublishSigningKey* key = loadSigningKey(keyPath, reason, sizeof(reason));
+    if (!key) fprintf(err, "orvel-publish: %s\n", reason);
+    return key;
+}
+
+// 1 when manifestPath + ".sig" is a signature of text (the manifest's exact
+// bytes) by the key in publicKeyPath; otherwise 0 and why on out.
+static int checkSignature(const char* publicKeyPath, const char* manifestPath, const char* text, size_t length,
+                          FILE* out) {
+    char shownKey[PUBLISH_MESSAGE_TEXT_SIZE], shownSignature[PUBLISH_MESSAGE_TEXT_SIZE];
+    unsigned char xy[SIGNATURE_PAIR_SIZE], rs[SIGNATURE_PAIR_SIZE];
+    size_t keyLength = 0, signatureLength = 0;
+    int good = 0;
+    char* keyText = readWholeFile(publicKeyPath, &keyLength);
+    char* signaturePath = withSuffix(manifestPath, ".sig");
+    char* signature = signaturePath ? readWholeFile(signaturePath, &signatureLength) : nullptr;
+    const unsigned char* der = (const unsigned char*)signature;
+    escapePath(shownKey, publicKeyPath);
+    escapePath(shownSignature, signaturePath ? signaturePath : manifestPath);
+    if (!keyText) {
+        fprintf(out, "cannot read the public key %s\n", shownKey);
+    } else if (!parseP256PublicKeyPem(keyText, keyLength, xy)) {
+        fprintf(out, "%s is not an ECDSA P-256 public key in PEM form (\"-----BEGIN PUBLIC KEY-----\")\n", shownKey);
+    } else if (!signature) {
+        fprintf(out, "%s: missing; a launcher built with release keys installs nothing from this release\n",
+                shownSignature);
+    } else if (!parseEcdsaP256DerSignature(der, signatureLength, rs)) {
+        // A DER sequence gives its own length in its second byte.
+        if (signatureLength >= 2 && der[0] == 0x30 && der[1] < 0x80 && signatureLength < 2u + der[1]) {
+            fprintf(out, "%s: cut short, %zu of %d bytes\n", shownSignature, signatureLength, 2 + der[1]);
+        } else {
+            fprintf(out, "%s: not an ECDSA P-256 signature in DER form (%zu bytes)\n", shownSignature, signatureLength);
+        }
+    } else if (!verifyP256Signature(xy, (const unsigned char*)text, length, rs)) {
+        fprintf(out,
+                "%s: not a signature of this manifest by %s (made with another key, or the manifest changed "
+                "after signing)\n",
+                shownSignature, shownKey);
+    } else {
+        fprintf(out, "%s: signed by %s\n", shownSignature, shownKey);
+        good = 1;
+    }
+    free(signature);
+    free(signaturePath);
+    free(keyText);
+    return good;
+}
+
+int makeKeys(const char* name, FILE* out, FILE* err) {
+    char reason[PUBLISH_MESSAGE_TEXT_SIZE], shownKey[PUBLISH_MESSAGE_TEXT_SIZE], shownPublic[PUBLISH_MESSAGE_TEXT_SIZE];
+    unsigned char xy[SIGNATURE_PAIR_SIZE];
+    int status = PUBLISH_EXIT_PROBLEM;
+    size_t length = 0;
+    char* publicText = nullptr;
+    char* keyPath = withSuffix(name, ".key");
+    char* publicPath = withSuffix(name, ".pub");
+    if (!keyPath || !publicPath) {
+        fprintf(err, "orvel-publish: out of memory\n");
+        goto cleanup;
+    }
+    if (!makeKeyPair(keyPath, publicPath, reason, sizeof(reason))) {
+        fprintf(err, "orvel-publish: %s\n", reason);
+        goto cleanup;
+    }
+    // The public key must be one the launcher's build and parser accept.
+    publicText = readWholeFile(publicPath, &length);
+    if (!publicText || !parseP256PublicKeyPem(publicText, length, xy)) {
+        fprintf(err, "orvel-publish: internal error: the launcher would not read %s\n", publicPath);
+        goto cleanup;
+    }
+    escapePath(shownKey, keyPath);
+    escapePath(shownPublic, publicPath);
+    fprintf(out,
+            "%s: the private key, readable by you alone. Sign releases with it on this machine; never put it "
+            "on the update server.\n%s: the public key, no secret. Build the launcher with it (ORVEL_RELEASE_KEYS).\n",
+            shownKey, shownPublic);
+    status = PUBLISH_EXIT_OK;
+
+cleanup:
+    free(publicText);
+    free(publicPath);
+    free(keyPath);
+    return status;
+}
+
+int signPublished(const char* folder, const char* keyPath, FILE*, FILE* err) {
+    char shown[PUBLISH_MESSAGE_TEXT_SIZE];
+    unsigned char der[SIGNATURE_DER_MAX_SIZE];
+    size_t length = 0, derLength = 0;
+    int status = PUBLISH_EXIT_PROBLEM;
+    char* text = nullptr;
+    PublishSigningKey* key = nullptr;
+    char* root = copyFolderName(folder);
+    char* manifestPath = root ? joinLocalPath(root, "manifest.txt") : nullptr;
+    if (!manifestPath) {
+        fprintf(err, "orvel-publish: out of memory\n");
+        goto cleanup;
+    }
+    text = readWholeFile(manifestPath, &length);
+    if (!text) {
+        fprintf(err, "orvel-publish: cannot read %s\n", escapePath(shown, manifestPath));
+        goto cleanup;
+    }
+    key = openSigningKey(keyPath, err);
+    if (key && signText(key, text, length, der, &derLength, err) && writeSignature(manifestPath, der, derLength, err)) {
+        status = PUBLISH_EXIT_OK;
+    }
+
+cleanup:
+    freeSigningKey(key);
+    free(text);
+    free(manifestPath);
+    free(root);
+    return status;
+}
+
 // ---- manifest
 
 // Why f may not be listed; 0 when it may.
@@ -460,16 +638,18 @@ static int findFileRefusal(const PublishFileList* list, const PublishFile* f, in
     return setReason(reason, reasonSize, "the same file as %s on Windows (letter case aside)", other);
 }
 
-int publishManifest(const char* clientDir, const char* outputPath, int clientDirLength, FILE* out, FILE* err) {
+int publishManifest(const char* clientDir, const char* outputPath, int clientDirLength, const char* keyPath, FILE* out,
+                    FILE* err) {
     int status = PUBLISH_EXIT_PROBLEM;
     PublishFileList list = {};
     PublishProgress progress = {};
+    PublishSigningKey* key = nullptr;
     char* root = copyFolderName(clientDir);
     char* defaultOutput = nullptr;
-    char* partPath = nullptr;
+    char* oldSignature = nullptr;
     char* text = nullptr;
-    FILE* file = nullptr;
-    size_t refused = 0, skipped = 0, listed = 0, textUsed = 0;
+    unsigned char der[SIGNATURE_DER_MAX_SIZE];
+    size_t refused = 0, skipped = 0, listed = 0, textUsed = 0, derLength = 0;
     uint64_t totalBytes = 0;
     char shown[PUBLISH_MESSAGE_TEXT_SIZE], shownOutput[PUBLISH_MESSAGE_TEXT_SIZE], reason[PUBLISH_REASON_SIZE];
     const char* outputName = nullptr;
@@ -481,6 +661,8 @@ int publishManifest(const char* clientDir, const char* outputPath, int clientDir
         outputPath = defaultOutput;
     }
     outputName = strcmp(outputPath, "-") == 0 ? "standard output" : escapePath(shownOutput, outputPath);
+    // The key first: a wrong path or pass phrase shows up before any hashing.
+    if (keyPath && !(key = openSigningKey(keyPath, err))) goto cleanup;
     if (!walkClientFolder(root, &list)) {
         fprintf(err, "orvel-publish: cannot list the folder %s\n", escapePath(shown, clientDir));
         goto cleanup;
@@ -550,32 +732,34 @@ int publishManifest(const char* clientDir, const char* outputPath, int clientDir
         textUsed += strlen(line);
     }
 
+    // Signed before anything is written: a failure leaves the old manifest and
+    // its signature as they were.
+    if (key && !signText(key, text, textUsed, der, &derLength, err)) goto cleanup;
     if (strcmp(outputPath, "-") == 0) {
         if (fwrite(text, 1, textUsed, out) != textUsed || fflush(out) != 0) {
             fprintf(err, "orvel-publish: cannot write the manifest to standard output\n");
             goto cleanup;
         }
-    } else {
-        // Written beside the target and moved over it, so a server never
-        // serves half a manifest; ".part" files are never listed.
-        size_t length = strlen(outputPath);
-        partPath = (char*)malloc(length + PUBLISH_PART_SUFFIX_LENGTH + 1);
-        if (!partPath) goto outOfMemory;
-        memcpy(partPath, outputPath, length);
-        memcpy(partPath + length, ".part", PUBLISH_PART_SUFFIX_LENGTH + 1);
-        file = fopen(partPath, "wb");
-        int written = file && fwrite(text, 1, textUsed, file) == textUsed;
-        if (file && fclose(file) != 0) written = 0;
-        file = nullptr;
-        if (!written || !replaceFile(partPath, outputPath)) {
-            remove(partPath);
-            fprintf(err, "orvel-publish: cannot write %s\n", outputName);
-            goto cleanup;
-        }
+    } else if (!writeReplacing(outputPath, text, textUsed)) {
+        fprintf(err, "orvel-publish: cannot write %s\n", outputName);
+        goto cleanup;
     }
     fprintf(err, "%s: %zu files, %llu bytes", outputName, listed, (unsigned long long)totalBytes);
     if (skipped > 0) fprintf(err, " (%zu skipped)", skipped);
     fputc('\n', err);
+    if (key && !writeSignature(outputPath, der, derLength, err)) goto cleanup;
+    if (!key && strcmp(outputPath, "-") != 0) {
+        // A signature of the manifest just replaced would pair with the new one on a server.
+        uint64_t size = 0;
+        oldSignature = withSuffix(outputPath, ".sig");
+        if (!oldSignature) goto outOfMemory;
+        if (localFileKind(oldSignature, &size) != PUBLISH_KIND_MISSING) {
+            fprintf(err,
+                    "warning: %s is left from an earlier manifest and may not match this one: sign this one "
+                    "before publishing it\n",
+                    escapePath(shown, oldSignature));
+        }
+    }
     status = PUBLISH_EXIT_OK;
     goto cleanup;
 
@@ -583,9 +767,9 @@ outOfMemory:
     fprintf(err, "orvel-publish: out of memory\n");
 cleanup:
     clearProgress(&progress);
-    if (file) fclose(file);
+    freeSigningKey(key);
     free(text);
-    free(partPath);
+    free(oldSignature);
     free(defaultOutput);
     free(root);
     freePublishFileList(&list);
@@ -755,7 +939,7 @@ static int keepsWholePath(const char* line, const char* path) {
     return lineLength >= pathLength && memcmp(line + lineLength - pathLength, path, pathLength) == 0;
 }
 
-int verifyPublished(const char* folder, const char* manifestPath, FILE* out, FILE* err) {
+int verifyPublished(const char* folder, const char* manifestPath, const char* publicKeyPath, FILE* out, FILE* err) {
     int status = PUBLISH_EXIT_PROBLEM;
     char shown[PUBLISH_MESSAGE_TEXT_SIZE], lineText[PUBLISH_MESSAGE_TEXT_SIZE];
     char* root = copyFolderName(folder);
@@ -781,6 +965,8 @@ int verifyPublished(const char* folder, const char* manifestPath, FILE* out, FIL
         goto cleanup;
     }
     name = escapePath(shown, manifestPath);
+    // The signature covers the bytes as read, before the lines are cut apart.
+    if (publicKeyPath && !checkSignature(publicKeyPath, manifestPath, text, length, out)) ++problems;
     textLength = strlen(text);
     if (textLength < length) {
         fprintf(out, "%s: a NUL byte at offset %zu; the launcher reads nothing after it\n", name, textLength);
@@ -900,10 +1086,15 @@ int runPublish(int argc, char** argv, FILE* out, FILE* err) {
     int isManifest = strcmp(command, "manifest") == 0;
     int isNews = strcmp(command, "check-news") == 0;
     int isVerify = strcmp(command, "verify") == 0;
-    if (!isManifest && !isNews && !isVerify) return usageError(err, "unknown command \"%s\"", command);
+    int isSign = strcmp(command, "sign") == 0;
+    int isKeygen = strcmp(command, "keygen") == 0;
+    if (!isManifest && !isNews && !isVerify && !isSign && !isKeygen) {
+        return usageError(err, "unknown command \"%s\"", command);
+    }
 
     const char* operand = nullptr;
     const char* optionFile = nullptr;
+    const char* keyFile = nullptr;  // --key, or --pub for verify
     int clientDirLength = PUBLISH_DEFAULT_CLIENT_DIR_LENGTH;
     for (int i = 2; i < argc; ++i) {
         const char* argument = argv[i];
@@ -917,6 +1108,9 @@ int runPublish(int argc, char** argv, FILE* out, FILE* err) {
             }
         } else if (isVerify && strcmp(argument, "--manifest") == 0 && hasValue) {
             optionFile = argv[++i];
+        } else if (((isManifest || isSign) && strcmp(argument, "--key") == 0 && hasValue) ||
+                   (isVerify && strcmp(argument, "--pub") == 0 && hasValue)) {
+            keyFile = argv[++i];
         } else if (argument[0] == '-' && argument[1] != 0) {
             return usageError(err, "unknown option or missing value: \"%s\"", argument);
         } else if (operand) {
@@ -925,8 +1119,14 @@ int runPublish(int argc, char** argv, FILE* out, FILE* err) {
             operand = argument;
         }
     }
-    if (!operand) return usageError(err, "\"%s\" needs a folder or file", command);
-    if (isManifest) return publishManifest(operand, optionFile, clientDirLength, out, err);
+    if (!operand) return usageError(err, "\"%s\" needs a folder, file or name", command);
+    if (isSign && !keyFile) return usageError(err, "\"%s\" needs --key NAME.key", command);
+    if (isManifest && keyFile && optionFile && strcmp(optionFile, "-") == 0) {
+        return usageError(err, "%s: a signed manifest goes to a file, not to standard output", "--key");
+    }
+    if (isKeygen) return makeKeys(operand, out, err);
+    if (isSign) return signPublished(operand, keyFile, out, err);
+    if (isManifest) return publishManifest(operand, optionFile, clientDirLength, keyFile, out, err);
     if (isNews) return checkNews(operand, out, err);
-    return verifyPublished(operand, optionFile, out, err);
+    return verifyPublished(operand, optionFile, keyFile, out, err);
 }

@@ -1,7 +1,8 @@
 // orvel-publish, the operators' tool: writes manifest.txt for a client folder,
-// shows how the launcher reads news.txt, and checks a published folder
-// against its manifest. It reads both documents with the launcher's own code
-// (update/Documents.cpp), so the tool and the launcher never disagree.
+// signs it, shows how the launcher reads news.txt, and checks a published
+// folder against its manifest and signature. It reads the documents, keys and
+// signatures with the launcher's own code (update/Documents.cpp,
+// update/Signature.cpp), so the tool and the launcher never disagree.
 //
 // Inside the tool a relative path has "/" between names on every platform;
 // the manifest has "\" instead.
@@ -110,10 +111,14 @@ void addHashedBytes(PublishProgress* progress, uint64_t bytes);
 void clearProgress(PublishProgress* progress);
 
 // ---- Commands (Publish.cpp); each returns its exit status.
+// keyPath and publicKeyPath may be null: no signature written or checked.
 int runPublish(int argc, char** argv, FILE* out, FILE* err);
-int publishManifest(const char* clientDir, const char* outputPath, int clientDirLength, FILE* out, FILE* err);
+int publishManifest(const char* clientDir, const char* outputPath, int clientDirLength, const char* keyPath, FILE* out,
+                    FILE* err);
 int checkNews(const char* newsPath, FILE* out, FILE* err);
-int verifyPublished(const char* folder, const char* manifestPath, FILE* out, FILE* err);
+int verifyPublished(const char* folder, const char* manifestPath, const char* publicKeyPath, FILE* out, FILE* err);
+int makeKeys(const char* name, FILE* out, FILE* err);
+int signPublished(const char* folder, const char* keyPath, FILE* out, FILE* err);
 
 // ---- Platform (Walk_posix.cpp / Walk_win.cpp)
 
@@ -131,6 +136,26 @@ int isTerminal(FILE* stream);
 uint64_t monotonicMilliseconds();
 // Written bytes reach the stream unchanged (no LF to CR LF).
 void useBinaryOutput(FILE* stream);
+
+// ---- Signing (Sign_openssl.cpp / Sign_win.cpp, which only refuses)
+// Checking uses verifyP256Signature (update/Signature.h): the launcher's
+// BCrypt code on Windows, OpenSSL natively.
+
+struct PublishSigningKey;
+
+// A new P-256 pair: keyPath, the private key (PEM, owner-only from the start),
+// and publicPath (PEM SubjectPublicKeyInfo). Never replaces a file; on failure
+// neither is left behind. 0 and a reason on failure.
+int makeKeyPair(const char* keyPath, const char* publicPath, char* reason, size_t reasonSize);
+
+// The private key in keyPath, or null and a reason.
+PublishSigningKey* loadSigningKey(const char* keyPath, char* reason, size_t reasonSize);
+
+// The DER signature of SHA-256(message), at most SIGNATURE_DER_MAX_SIZE bytes,
+// as `openssl dgst -sha256 -sign` makes it.
+int signMessage(PublishSigningKey* key, const unsigned char* message, size_t length, unsigned char* der,
+                size_t* derLength);
+void freeSigningKey(PublishSigningKey* key);
 
 // ---- Hashing (Hash_openssl.cpp / Hash_win.cpp)
 

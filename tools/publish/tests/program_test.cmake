@@ -1,7 +1,8 @@
 # Runs the built orvel-publish (through EMULATOR, i.e. Wine, when set) on a
 # sample client folder and compares its manifest byte for byte with one made
-# here from CMake's own SHA-256, then checks verify and check-news end to end.
-# Usage: cmake -DTOOL=... -DEMULATOR=... -DWORK=... -P program_test.cmake
+# here from CMake's own SHA-256, then checks verify and check-news end to end,
+# and signatures both ways between the tool and stock OpenSSL.
+# Usage: cmake -DTOOL=... -DEMULATOR=... -DWORK=... -DDATA=tests/data -P program_test.cmake
 cmake_minimum_required(VERSION 3.20)
 
 function(expect_status want)
@@ -65,6 +66,28 @@ expect_same_file(manifest-stdout.txt)
 expect_status(0 verify client --manifest manifest-file.txt)
 if(NOT out MATCHES "all 5 files match")
     message(FATAL_ERROR "verify: ${out}")
+endif()
+
+function(openssl)
+    execute_process(COMMAND openssl ${ARGN} WORKING_DIRECTORY "${WORK}" RESULT_VARIABLE status
+        OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "openssl ${ARGN}: ${out}")
+    endif()
+endfunction()
+file(COPY "${DATA}/release-1.key" "${DATA}/release-1.pub" "${DATA}/foreign.pub" DESTINATION "${WORK}")
+openssl(dgst -sha256 -sign release-1.key -out manifest-file.txt.sig manifest-file.txt)
+expect_status(0 verify client --manifest manifest-file.txt --pub release-1.pub)
+if(NOT out MATCHES "manifest-file.txt.sig: signed by release-1.pub")
+    message(FATAL_ERROR "verify --pub: ${out}")
+endif()
+expect_status(1 verify client --manifest manifest-file.txt --pub foreign.pub)
+if(EMULATOR)
+    expect_status(1 keygen tool-key)  # signing is for the Linux tool
+else()
+    expect_status(0 keygen tool-key)
+    expect_status(0 manifest client -o signed.txt --key tool-key.key)
+    openssl(dgst -sha256 -verify tool-key.pub -signature signed.txt.sig signed.txt)
 endif()
 file(WRITE "${client}/main.exe" "abd")
 expect_status(1 verify client --manifest manifest-file.txt)

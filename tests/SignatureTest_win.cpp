@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/TestFiles.h"
+#include "update/Signature.h"
+
+// Keys and signatures made with OpenSSL (tests/data); this program is built
+// with release-1.pub and release-2.pub as its release keys.
+namespace {
+
+std::string data(const char* name) {
+    std::string bytes = readFile(std::string(ORVEL_TEST_DATA) + "/" + name);
+    EXPECT_FALSE(bytes.empty()) << name;
+    return bytes;
+}
+
+const unsigned char* bytesOf(const std::string& text) { return (const unsigned char*)text.data(); }
+
+struct Signature : ::testing::Test {
+    std::string message = data("signed-message.txt");
+    std::string byRelease1 = data("signed-message.sig");
+    std::string byRelease2 = data("signed-message.release-2.sig");
+    std::string byForeign = data("signed-message.foreign.sig");
+
+    int verifyWith(const char* publicKey, const std::string& text, const std::string& der) {
+        std::string pem = data(publicKey);
+        unsigned char xy[SIGNATURE_PAIR_SIZE], rs[SIGNATURE_PAIR_SIZE];
+        if (!parseP256PublicKeyPem(pem.data(), pem.size(), xy)) return -1;
+        if (!parseEcdsaP256DerSignature(bytesOf(der), der.size(), rs)) return -1;
+        return verifyP256Signature(xy, bytesOf(text), text.size(), rs);
+    }
+    int release(const std::string& text, const std::string& der) {
+        return verifyReleaseSignature(text.data(), text.size(), bytesOf(der), der.size());
+    }
+};
+
+TEST_F(Signature, VerifiesOpenSslSignaturesOfTheExactBytes) {
+    std::string changed = message;
+    changed[changed.size() - 2] = '\n';  // CR LF to LF LF
+    EXPECT_EQ(1, verifyWith("release-1.pub", message, byRelease1));
+    EXPECT_EQ(1, verifyWith("release-2.pub", message, byRelease2));
+    EXPECT_EQ(0, verifyWith("release-1.pub", changed, byRelease1));
+    EXPECT_EQ(0, verifyWith("release-1.pub", message, byForeign));
+    EXPECT_EQ(0, verifyWith("foreign.pub", message, byRelease1));
+
+    // A point off the curve is no key at all.
+    unsigned char xy[SIGNATURE_PAIR_SIZE] = {}, rs[SIGNATURE_PAIR_SIZE];
+    ASSERT_TRUE(parseEcdsaP256DerSignature(bytesOf(byRelease1), byRelease1.size(), rs));
+    EXPECT_EQ(0, verifyP256Signature(xy, bytesOf(message), message.size(), rs));
+}
+
+TEST_F(Signature, ReleaseSignatureByEitherBuiltInKey) {
+    ASSERT_EQ(2, gReleaseKeyCount);
+    std::string changed = message + " ";
+    const struct {
+        const char* what;
+        std::string message;
+        std::string der;
+        int valid;
+    } cases[] = {
+        {"the current key", message, byRelease1, 1},
+        {"the next key", message, byRelease2, 1},
+        {"a foreign key", message, byForeign, 0},
+        {"a changed manifest", changed, byRelease1, 0},
+        {"no signature", message, "", 0},
+        {"a cut signature", message, byRelease1.substr(0, byRelease1.size() - 1), 0},
+        {"a byte after the signature", message, byRelease1 + '\0', 0},
+        {"garbage", message, std::string(71, 'x'), 0},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.valid, release(c.message, c.der)) << c.what;
+
+    // The hook as tests swap it: no keys, or a key text that does not parse.
+    const char* const* builtIn = gReleaseKeys;
+    const char* const swapped[] = {"-----BEGIN PUBLIC KEY-----\nnot base64\n-----END PUBLIC KEY-----\n", builtIn[1]};
+    gReleaseKeys = swapped;
+    EXPECT_EQ(0, release(message, byRelease1));
+    EXPECT_EQ(1, release(message, byRelease2));
+    gReleaseKeyCount = 0;
+    EXPECT_EQ(0, release(message, byRelease2));
+    gReleaseKeys = builtIn;
+    gReleaseKeyCount = 2;
+}
+
+}  // namespace
