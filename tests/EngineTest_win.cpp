@@ -22,6 +22,7 @@
 #include "update/Cache.h"
 #include "update/Download.h"
 #include "update/Http.h"
+#include "update/Signature.h"
 #include "update/UpdateRun.h"
 
 namespace {
@@ -33,6 +34,8 @@ std::string updated(int n) { return "Actualizado: " + std::to_string(n) + " arch
 std::string failed(int n) { return std::to_string(n) + " archivo(s) no se pudieron actualizar. Proba Reparar."; }
 
 const HttpLimits DEFAULT_LIMITS = gHttpLimits;
+const char* const* const BUILT_IN_KEYS = gReleaseKeys;
+const int BUILT_IN_KEY_COUNT = gReleaseKeyCount;
 // Short enough for a test, long enough for a busy machine's normal transfers.
 const HttpLimits SHORT_LIMITS = {5000, 1500, 3000, 2048};
 
@@ -61,12 +64,15 @@ struct Engine : ::testing::Test {
         s.updateRunning = 0;
         clearCache();
         gRetryPauseUnitMs = 10;
+        gReleaseKeyCount = 0;  // unsigned releases, as a launcher built without keys takes them
     }
     void TearDown() override {
         gStartThread = defaultStartThread;
         gOpenUpdateInternet = httpOpenInternet;
         gHttpReallocate = realloc;
         gHttpLimits = DEFAULT_LIMITS;
+        gReleaseKeys = BUILT_IN_KEYS;
+        gReleaseKeyCount = BUILT_IN_KEY_COUNT;
         setFaults({});
     }
 
@@ -795,6 +801,75 @@ TEST_F(Engine, TheLogStaysWithinItsSize) {
     EXPECT_EQ(0u, log.find("2026-01-01T00:00:00Z\told-line\t"));  // starts at a whole line
     EXPECT_EQ(3u, logOf("missing.bin").size());
     EXPECT_FALSE(fileExists(local("OrvelLauncher.log.new")));
+}
+
+// A launcher built with two release keys installs only what one of them signed.
+struct EngineSigned : Engine {
+    void SetUp() override {
+        Engine::SetUp();
+        gReleaseKeyCount = BUILT_IN_KEY_COUNT;
+        ASSERT_EQ(2, gReleaseKeyCount);
+    }
+    // The server's signature of the current manifest, made with a test key.
+    std::string signatureBy(const char* key) {
+        setFaults({{"manifest.txt.sig", "{\"signed_by\": \"" + std::string(ORVEL_TEST_DATA) + "/" + key + "\"}"}});
+        void* internet = httpOpenInternet();
+        uint32_t length = 0;
+        Failure failure;
+        char* body = httpFetch(internet, (launcherState.updateUrl + std::string("manifest.txt.sig")).c_str(), 4096,
+                               &length, &failure);
+        std::string signature = body ? std::string(body, length) : "";
+        free(body);
+        httpCloseInternet(internet);
+        setFaults({});
+        return signature;
+    }
+    void serveSignature(const std::string& bytes) { writeFile(serverDir + "\\manifest.txt.sig", bytes); }
+};
+
+TEST_F(EngineSigned, OnlyAManifestSignedByAReleaseKeyIsInstalled) {
+    publish("main.exe", contentOf(3000, 50));
+    writeManifest();
+    std::string signedManifest = manifest, good = signatureBy("release-2.key"), foreign = signatureBy("foreign.key");
+    ASSERT_GE(good.size(), 8u);
+    ASSERT_GE(foreign.size(), 8u);
+    manifest[3] = manifest[3] == 'a' ? 'b' : 'a';  // one byte changed after signing
+    const struct {
+        std::string manifest, signature;
+        const char* fault;
+    } refused[] = {
+        {manifest, good, "{}"},          {signedManifest, foreign, "{}"},  {signedManifest, "", "{\"status\": 404}"},
+        {signedManifest, "", "{}"},      {signedManifest, good.substr(0, good.size() - 3), "{}"},
+        {signedManifest, good + "x", "{}"},
+    };
+    for (const auto& c : refused) {
+        writeFile(serverDir + "\\manifest.txt", c.manifest);
+        serveSignature(c.signature);
+        setFaults({{"manifest.txt.sig", c.fault}});
+        size_t before = requests().size();
+        RunResult run = runUpdate(0);
+        EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...",
+                                            "La actualizacion no tiene una firma valida. No se instalo nada."}),
+                  texts(run));
+        EXPECT_EQ(0u, run.outcome);
+        EXPECT_EQ(2u, requests().size() - before);  // the manifest and its signature, nothing else
+        EXPECT_FALSE(fileExists(local("main.exe")));
+        EXPECT_FALSE(fileExists(local("OrvelLauncher.cache")));
+    }
+    // A signature that cannot be fetched for a network reason is no server.
+    writeFile(serverDir + "\\manifest.txt", signedManifest);
+    serveSignature(good);
+    setFaults({{"manifest.txt.sig", "{\"status\": 503}"}});
+    EXPECT_EQ(NO_SERVER, texts(runUpdate(0)).back());
+    setFaults({});
+    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
+    EXPECT_EQ(contentOf(3000, 50), readFile(local("main.exe")));
+
+    // A launcher built without keys never asks for a signature.
+    gReleaseKeyCount = 0;
+    size_t before = requests().size();
+    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
+    for (size_t i = before; i < requests().size(); ++i) EXPECT_NE(urlPath("manifest.txt.sig"), requests()[i].path);
 }
 
 struct EngineHttps : Engine {

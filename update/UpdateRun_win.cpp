@@ -16,11 +16,15 @@
 #include "update/OwnFiles.h"
 #include "update/PathSet.h"
 #include "update/RunLog.h"
+#include "update/Signature.h"
 #include "update/Status.h"
 
 void* (*gOpenUpdateInternet)() = httpOpenInternet;
 
 static const char* const TEXT_NO_SERVER = "Sin conexion con el servidor de actualizaciones. Podes jugar igual.";
+static const char* const TEXT_BAD_SIGNATURE = "La actualizacion no tiene una firma valida. No se instalo nada.";
+
+enum { RELEASE_SIGNED, RELEASE_UNSIGNED, RELEASE_UNREACHABLE };
 
 enum { DOCUMENT_URL_SIZE = 600, VERIFY_REPORT_EVERY = 20, JOB_LIST_FIRST_CAPACITY = 256 };
 
@@ -68,6 +72,24 @@ static char* fetchDocumentRetrying(void* internet, const char* name, uint32_t li
         logFailure("retry", name, failure);
         Sleep(pauseMs);
     }
+}
+
+// A launcher built with release keys installs only a manifest signed by one
+// of them. A signature that cannot be fetched for a network reason is no
+// server; one the server does not have, or that does not match, is a release
+// nobody signed.
+static int checkReleaseSignature(void* internet, const char* manifest, uint32_t manifestLength) {
+    uint32_t length = 0;
+    Failure failure;
+    char* signature = fetchDocumentRetrying(internet, "manifest.txt.sig", HTTP_SIGNATURE_LIMIT, &length, &failure);
+    if (!signature) {
+        logFailure("signature-failed", "manifest.txt.sig", &failure);
+        return isPassingFailure(&failure) || failure.reason == FAIL_CONNECT ? RELEASE_UNREACHABLE : RELEASE_UNSIGNED;
+    }
+    int valid = verifyReleaseSignature(manifest, manifestLength, (const unsigned char*)signature, length);
+    free(signature);
+    if (!valid) logEvent("signature-failed", "manifest.txt.sig", "signature", "matches no release key");
+    return valid ? RELEASE_SIGNED : RELEASE_UNSIGNED;
 }
 
 static void fetchNews(void* internet) {
@@ -216,6 +238,17 @@ DWORD WINAPI updateRun(void*) {
         httpCloseInternet(internet);
         logFailure("manifest-failed", "manifest.txt", &failure);
         return endRun(1, "no-server", nullptr);
+    }
+    int release = gReleaseKeyCount > 0 ? checkReleaseSignature(internet, manifest, manifestLength) : RELEASE_SIGNED;
+    if (release != RELEASE_SIGNED) {
+        free(manifest);
+        httpCloseInternet(internet);
+        if (release == RELEASE_UNREACHABLE) {
+            setStatus("%s", TEXT_NO_SERVER);
+            return endRun(1, "no-server", "no signature");
+        }
+        setStatus("%s", TEXT_BAD_SIGNATURE);
+        return endRun(0, "bad-signature", nullptr);
     }
     if (s.newsCount == 0) fetchNews(internet);
     loadCache();
