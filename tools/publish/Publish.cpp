@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "shell/Text.h"
+#include "update/ClientPath.h"
 #include "update/PathSet.h"
 #include "update/Signature.h"
 
@@ -181,28 +182,6 @@ static int isBlankText(const char* text, size_t length) {
 
 // ---- Rules
 
-static int equalsIgnoreCaseN(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (asciiLower(a[i]) != asciiLower(b[i])) return 0;
-    }
-    return 1;
-}
-
-// Windows keeps these names for devices whatever the extension: "nul.txt"
-// and "CON .log" open the device, not a file.
-static int isDeviceName(const char* name, size_t length) {
-    static const char* const devices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    size_t base = 0;
-    while (base < length && name[base] != '.') ++base;
-    while (base > 0 && name[base - 1] == ' ') --base;
-    for (const char* device : devices) {
-        if (base == strlen(device) && equalsIgnoreCaseN(name, device, base)) return 1;
-    }
-    // Windows documents COM0 and LPT0 as reserved too.
-    return base == 4 && (equalsIgnoreCaseN(name, "COM", 3) || equalsIgnoreCaseN(name, "LPT", 3)) &&
-           name[3] >= '0' && name[3] <= '9';
-}
-
 int findPathRefusal(const char* path, int clientDirLength, char* reason, size_t reasonSize) {
     if (path[0] == 0) return setReason(reason, reasonSize, "empty path");
     if (path[0] == '/') return setReason(reason, reasonSize, "absolute path (the launcher rejects it)");
@@ -226,23 +205,6 @@ int findPathRefusal(const char* path, int clientDirLength, char* reason, size_t 
             return setReason(reason, reasonSize, "'%c' is not allowed in Windows file names", c);
         }
     }
-    for (const char* name = path; *name;) {
-        const char* end = strchr(name, '/');
-        size_t length = end ? (size_t)(end - name) : strlen(name);
-        if (length == 0) return setReason(reason, reasonSize, "empty name in the path");
-        char last = name[length - 1];
-        if (last == '.' || last == ' ') {
-            return setReason(reason, reasonSize, "\"%.*s\" ends in a %s (Windows drops it)", (int)length, name,
-                             last == '.' ? "dot" : "blank");
-        }
-        if (isDeviceName(name, length)) {
-            return setReason(reason, reasonSize, "\"%.*s\" is a reserved device name on Windows", (int)length, name);
-        }
-        if (!end) break;
-        name = end + 1;
-        if (*name == 0) return setReason(reason, reasonSize, "empty name in the path");
-    }
-
     char manifestPath[RELATIVE_PATH_SIZE];
     size_t length = strlen(path);
     int limit = PUBLISH_LOCAL_PATH_LIMIT - clientDirLength - 1 - PUBLISH_PART_SUFFIX_LENGTH;
@@ -252,11 +214,11 @@ int findPathRefusal(const char* path, int clientDirLength, char* reason, size_t 
                          "(\"<folder>\\<path>.part\" must stay within %d characters)",
                          (unsigned long long)length, limit, clientDirLength, PUBLISH_LOCAL_PATH_LIMIT);
     }
-    if (equalsIgnoreCase(manifestPath, "OrvelLauncher.exe") || equalsIgnoreCase(manifestPath, "launcher.ini")) {
-        return setReason(reason, reasonSize, "the launcher's own file name (the launcher rejects it)");
+    // The launcher's own rule: whatever it would skip is never listed.
+    int refusal = clientPathRefusal(manifestPath, nullptr);
+    if (refusal != CLIENT_PATH_OK) {
+        return setReason(reason, reasonSize, "%s (the launcher skips it)", clientPathRefusalText(refusal));
     }
-    // Whatever else the launcher turns down is refused here too.
-    if (!isAcceptedManifestPath(manifestPath)) return setReason(reason, reasonSize, "the launcher rejects this path");
     return 0;
 }
 
@@ -267,9 +229,7 @@ const char* skippedPathNote(const char* path) {
         return "an unfinished download";
     }
     if (strchr(path, '/')) return nullptr;
-    if (equalsIgnoreCase(path, "OrvelLauncher.exe")) return "the launcher itself";
-    if (equalsIgnoreCase(path, "launcher.ini")) return "the launcher's configuration";
-    if (equalsIgnoreCase(path, "OrvelLauncher.cache")) return "the launcher's verification cache";
+    if (isOwnFileName(path, nullptr)) return "one of the launcher's own files";
     // The launcher fetches these from the same folder of the server.
     if (equalsIgnoreCase(path, "manifest.txt") || equalsIgnoreCase(path, "news.txt")) {
         return "the server's own document";
