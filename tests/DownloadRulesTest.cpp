@@ -6,6 +6,7 @@
 
 #include "update/Download.h"
 #include "update/Failure.h"
+#include "update/FolderListing.h"
 #include "update/Http.h"
 #include "update/PathSet.h"
 
@@ -141,6 +142,32 @@ TEST(PathSet, KeepsTheFirstOfEachPathAsWindowsReadsIt) {
     for (int i = 0; i < 20000; ++i) ASSERT_EQ(1, addPathOnce(&set, ("f" + std::to_string(i)).c_str()));
     for (int i = 0; i < 20000; i += 7) ASSERT_EQ(0, addPathOnce(&set, ("F" + std::to_string(i)).c_str()));
     freePathSet(&set);
+}
+
+TEST(FolderListing, FindsNamesAsWindowsComparesThemAndEachFolderOnce) {
+    FolderListing listing = {};
+    for (int i = 0; i < 300; ++i) {
+        ListedFile file = {(uint64_t)i, {(uint32_t)i, 0}, 0};
+        ASSERT_TRUE(addListedFile(&listing, ("Name" + std::to_string(i) + ".BIN").c_str(), &file));
+    }
+    finishListing(&listing);
+    for (int i = 0; i < 300; i += 37) {
+        const ListedFile* found = findListedFile(&listing, ("name" + std::to_string(i) + ".bin").c_str());
+        ASSERT_NE(nullptr, found) << i;
+        EXPECT_EQ((uint64_t)i, found->size);
+    }
+    EXPECT_EQ(nullptr, findListedFile(&listing, "name300.bin"));
+    EXPECT_EQ(nullptr, findListedFile(&listing, "name1.bi"));
+    freeListing(&listing);
+
+    FolderMap map = {};
+    FolderState* data = folderStateFor(&map, "data\\x.bin", 4);
+    for (int i = 0; i < 1000; ++i) {
+        std::string folder = "f" + std::to_string(i);
+        ASSERT_NE(nullptr, folderStateFor(&map, folder.c_str(), folder.size()));
+    }
+    EXPECT_EQ(data, folderStateFor(&map, "data", 4));
+    freeFolderMap(&map);
 }
 
 }  // namespace

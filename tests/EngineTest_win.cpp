@@ -20,6 +20,7 @@
 #include "tests/TestFiles.h"
 #include "tests/WinTestSupport.h"
 #include "update/Cache.h"
+#include "update/Check.h"
 #include "update/Download.h"
 #include "update/Http.h"
 #include "update/Signature.h"
@@ -73,6 +74,7 @@ struct Engine : ::testing::Test {
         gHttpLimits = DEFAULT_LIMITS;
         gReleaseKeys = BUILT_IN_KEYS;
         gReleaseKeyCount = BUILT_IN_KEY_COUNT;
+        gHashThreads = 0;
         setFaults({});
     }
 
@@ -584,6 +586,43 @@ TEST_F(Engine, RepairFindsDamageTheCacheCannotSee) {
     RunResult repair = runUpdate(1);
     EXPECT_EQ(updated(1), texts(repair).back());
     EXPECT_EQ(contentOf(5000, 13), readFile(local("same-size.bin")));
+}
+
+// Hashed on more threads than there are files or cores, a repair decides
+// exactly as one thread would: records in manifest order, the first line of a
+// path decides, and a progress that only grows.
+TEST_F(Engine, ARepairOnManyThreadsDecidesAsOneThreadWould) {
+    gHashThreads = 8;
+    std::string expectedCache;
+    int jobs = 0;
+    for (int i = 0; i < 60; ++i) {
+        bool inFolder = i % 3 != 0, missing = i % 7 == 3, damaged = i % 11 == 4;
+        std::string path = std::string(inFolder ? "data\\" : "") + "f" + std::to_string(100 + i) + ".bin";
+        std::string bytes = contentOf(3000 + i * 100, i);
+        publish(path, bytes);
+        jobs += missing || damaged;
+        if (missing) continue;
+        // The folder's listing spells some names in other capitals.
+        placeLocal(inFolder && i % 5 == 0 ? "DATA\\F" + path.substr(6) : path, damaged ? contentOf(bytes.size(), 99) : bytes);
+        if (!damaged) expectedCache += sha256OfBytes(bytes) + " " + std::to_string(bytes.size()) + " ";
+    }
+    list(sha256OfBytes("other"), 5, "DATA/F101.BIN");  // a second spelling: the first line decides
+    writeManifest();
+    RunResult run = runUpdate(1);
+    EXPECT_EQ(updated(jobs), texts(run).back());
+    int32_t last = 0;
+    for (const ObservedStatus& s : run.published) {
+        if (s.text != "Verificando archivos...") continue;
+        EXPECT_GE(s.progressPermille, last);
+        last = s.progressPermille;
+    }
+    EXPECT_GT(last, 900);
+    std::string cache = cacheFile(), digests;
+    for (size_t at = 0; at < cache.size(); at = cache.find('\n', at) + 1) {
+        digests += cache.substr(at, cache.find(' ', cache.find(' ', at) + 1) - at + 1);
+    }
+    EXPECT_EQ(expectedCache, digests);
+    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
 }
 
 TEST_F(Engine, DownloadedFilesAreRecordedOnlyAfterTheNextRunHashesThem) {

@@ -8,13 +8,10 @@
 #include "shell/Text.h"
 #include "shell/Threads.h"
 #include "update/Cache.h"
-#include "update/ClientPath.h"
-#include "update/Digest.h"
-#include "update/Documents.h"
+#include "update/Check.h"
 #include "update/Download.h"
 #include "update/Http.h"
 #include "update/OwnFiles.h"
-#include "update/PathSet.h"
 #include "update/RunLog.h"
 #include "update/Signature.h"
 #include "update/Status.h"
@@ -26,28 +23,7 @@ static const char* const TEXT_BAD_SIGNATURE = "La actualizacion no tiene una fir
 
 enum { RELEASE_SIGNED, RELEASE_UNSIGNED, RELEASE_UNREACHABLE };
 
-enum { DOCUMENT_URL_SIZE = 600, VERIFY_REPORT_EVERY = 20, JOB_LIST_FIRST_CAPACITY = 256 };
-
-// The download list grows with the accepted lines, never with what the
-// manifest merely claims.
-struct JobList {
-    ManifestEntry* jobs;
-    int32_t count;
-    int32_t capacity;
-};
-
-static int appendJob(JobList* list, const ManifestEntry* entry) {
-    if (list->count == list->capacity) {
-        if (list->capacity > INT32_MAX / 2) return 0;
-        int32_t capacity = list->capacity ? list->capacity * 2 : JOB_LIST_FIRST_CAPACITY;
-        ManifestEntry* grown = (ManifestEntry*)realloc(list->jobs, (size_t)capacity * sizeof(ManifestEntry));
-        if (!grown) return 0;
-        list->jobs = grown;
-        list->capacity = capacity;
-    }
-    list->jobs[list->count++] = *entry;
-    return 1;
-}
+enum { DOCUMENT_URL_SIZE = 600 };
 
 static DWORD endRun(WPARAM outcome, const char* reason, const char* detail) {
     logEvent("run-end", nullptr, reason, detail);
@@ -102,37 +78,6 @@ static void fetchNews(void* internet) {
     postStatusChanged();
 }
 
-// Whether the local copy of entry is good. A file whose size and write time
-// match its cache record is not read at all, unless every file is verified.
-static int isLocalFileGood(const ManifestEntry* entry) {
-    char localPath[LOCAL_PATH_SIZE];
-    // A cut path would name another file: download instead, which fails cleanly.
-    if (!buildLocalPath(localPath, launcherState.clientDir, entry->path)) return 0;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(localPath, GetFileExInfoStandard, &data)) return 0;
-    uint64_t size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-    if (size != entry->size) return 0;
-
-    CacheEntry* record = findCacheEntry(entry->path);
-    if (record && !launcherState.fullVerify && record->size == entry->size &&
-        record->writeTime.low == data.ftLastWriteTime.dwLowDateTime &&
-        record->writeTime.high == data.ftLastWriteTime.dwHighDateTime) {
-        return equalsIgnoreCase(record->sha256, entry->sha256);
-    }
-
-    char digest[DIGEST_TEXT_SIZE];
-    if (!fileSha256Hex(localPath, digest)) return 0;
-    if (!record) record = addCacheEntry(entry->path);
-    if (record) {
-        // Kept even when it does not match: a job's record is dropped after the downloads.
-        record->size = entry->size;
-        record->writeTime.low = data.ftLastWriteTime.dwLowDateTime;
-        record->writeTime.high = data.ftLastWriteTime.dwHighDateTime;
-        memcpy(record->sha256, digest, sizeof(digest));
-    }
-    return equalsIgnoreCase(digest, entry->sha256);
-}
-
 // Downloads the jobs on up to 8 workers. If a worker thread cannot be
 // created, this thread works the queue too, so no job is left unclaimed; the
 // queue and the list are only released after every started worker has ended.
@@ -162,53 +107,6 @@ static int32_t downloadJobs(void* internet, const ManifestEntry* jobs, int32_t j
     if (started > 0) WaitForMultipleObjects(started, workers, TRUE, INFINITE);
     for (DWORD i = 0; i < started; ++i) CloseHandle(workers[i]);
     return queue.failedCount;
-}
-
-static int32_t countLineFeeds(const char* text) {
-    int32_t count = 0;
-    for (; *text; ++text) count += *text == '\n';
-    return count;
-}
-
-// A line whose fields read but whose path the launcher never writes: worth a
-// line in the log, since the operator can mend it.
-static void logSkippedPath(const char* path) {
-    int refusal = clientPathRefusal(path, launcherState.ownExeName);
-    if (refusal != CLIENT_PATH_OK) logEvent("line-skipped", path, "path", clientPathRefusalText(refusal));
-}
-
-// Checks every manifest line in order; the files that are not good become
-// jobs. Returns the number of files that need a download but could not be
-// listed for lack of memory: they count as failed.
-static int32_t checkManifest(char* manifest, JobList* list) {
-    int32_t lineCount = countLineFeeds(manifest), unlisted = 0;
-    PathSet seen = {};
-    ManifestEntry entry;
-    char* line = manifest;
-    for (int32_t lineIndex = 0; line; ++lineIndex) {
-        char* lineFeed = strchr(line, '\n');
-        if (lineFeed) *lineFeed = 0;
-        int fields = parseManifestFields(line, &entry);
-        line = lineFeed ? lineFeed + 1 : nullptr;
-        if (!fields) continue;
-        if (!isAcceptedManifestPath(entry.path)) {
-            logSkippedPath(entry.path);
-            continue;
-        }
-        if (lineIndex % VERIFY_REPORT_EVERY == 0) {
-            setProgress(lineCount ? (int32_t)((int64_t)lineIndex * 1000 / lineCount) : 0);
-            setStatus("Verificando archivos...");
-        }
-        // The first line of a path decides; a repeat would have two workers
-        // writing one ".part" file.
-        if (!addPathOnce(&seen, entry.path) || isLocalFileGood(&entry)) continue;
-        if (!appendJob(list, &entry)) {
-            dropCacheEntry(entry.path);
-            ++unlisted;
-        }
-    }
-    freePathSet(&seen);
-    return unlisted;
 }
 
 DWORD WINAPI updateRun(void*) {
