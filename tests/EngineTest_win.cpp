@@ -38,7 +38,7 @@ const HttpLimits DEFAULT_LIMITS = gHttpLimits;
 const char* const* const BUILT_IN_KEYS = gReleaseKeys;
 const int BUILT_IN_KEY_COUNT = gReleaseKeyCount;
 // Short enough for a test, long enough for a busy machine's normal transfers.
-const HttpLimits SHORT_LIMITS = {5000, 1500, 3000, 2048};
+const HttpLimits SHORT_LIMITS = {5000, 2000, 4000, 2048};
 
 struct Engine : ::testing::Test {
     std::string unixRoot = envOr("ORVEL_TEST_ROOT", "");
