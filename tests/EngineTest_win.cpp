@@ -947,6 +947,17 @@ TEST_F(EngineHttps, AnUntrustedCertificateMeansNoConnection) {
     EXPECT_FALSE(fileExists(local("x.bin")));
 }
 
+// The test CA is trusted in the HTTPS tests' own prefix alone, never in the shared one.
+TEST_F(Engine, TheSharedPrefixTrustsTheHostsRootsButNoTestCa) {
+    std::vector<std::string> roots = hostRootNames();
+    EXPECT_FALSE(roots.empty());
+    for (const std::string& root : roots) EXPECT_EQ(std::string::npos, root.find("Orvel test CA")) << root;
+}
+
+TEST_F(EngineHttps, ThisPrefixTrustsTheTestCaAndNoHostRoot) {
+    EXPECT_EQ(std::vector<std::string>{"Orvel test CA trusted"}, hostRootNames());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

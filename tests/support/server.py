@@ -1,0 +1,379 @@
+#!/usr/bin/python3
+"""The tests' update server, run around one test command.
+
+    server.py [--tls] [--root DIR] -- COMMAND ARGS...
+
+Makes a work folder (orvel-test-* under $TMPDIR or /tmp) holding the server root
+(unless --root is given), serves the root on 127.0.0.1 from threads of this
+process and runs COMMAND with ORVEL_TEST_WORK, ORVEL_TEST_ROOT, ORVEL_TEST_LOG
+and ORVEL_TEST_HTTP_PORT set; with --tls also ORVEL_TEST_HTTPS_PORT (a
+certificate for localhost and 127.0.0.1 from a test CA that COMMAND trusts) and
+ORVEL_TEST_HTTPS_UNTRUSTED_PORT (one from a CA nobody trusts). Every port serves
+the same root with the same faults into the same log. Exits with COMMAND's code
+after stopping everything and removing the work folder (ORVEL_TEST_KEEP=1 keeps
+it); 77 when --tls cannot make a private mount namespace.
+
+Trust: with --tls COMMAND runs in a private mount namespace in which a bundle
+holding the test CA alone covers /etc/ssl/certs/ca-certificates.crt, the first
+place Wine's crypt32 takes the host's roots from. The machine's store stays as it
+was. crypt32 copies those roots into the prefix once per wineserver, so COMMAND
+needs a WINEPREFIX of its own: its wineserver is stopped before COMMAND starts and
+waited for after it ends, both inside the namespace.
+
+Request log: one JSON line per finished request with path (as requested), method,
+ua, range (the Range header or ""), status, bytes (body bytes sent), inflight
+(requests in flight when it started, itself included), start, end (epoch
+seconds) and tls.
+
+Faults: <root>/.faults.json, read for every request: {PATH or "*": {KEY: VALUE}}.
+PATH is the request path without its query; a path's keys override those of "*"
+one by one, and null removes one. Files named .faults* or .release* are never
+served. Keys:
+  status N, retry_after TEXT   answer N (with a Retry-After header)
+  times N                      only the path's first N requests are faulty
+  delay S                      wait S seconds before the headers
+  hold NAME                    wait for <root>/.release-NAME before the headers,
+    hold_after N               or after the headers and N body bytes
+  drop_after N, reset true     close (RST with reset) after the headers and N bytes
+  stall_after N                send nothing more after the headers and N bytes
+  stall_headers true           never answer
+  drip S, slow N               body byte by byte S seconds apart, or in N-byte
+                               pieces 0.05 s apart
+  length N                     declare Content-Length N, send the file, close
+  no_length true               no Content-Length: the body ends with the connection
+  redirect PATH                302 to PATH on the same server
+  ignore_range true            200 with the whole file even for a Range request
+  range_shift N                a 206 whose range and body start N bytes late
+Holds and stalls last at most 300 s; stalls end when the client closes.
+"""
+
+import argparse
+import ctypes
+import http.server
+import json
+import os
+import re
+import shutil
+import signal
+import socket
+import socketserver
+import ssl
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+EXIT_SKIP = 77
+WAIT_LIMIT = 300
+HOST_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
+PR_SET_PDEATHSIG = 1
+
+ROOT = ""
+LOCK = threading.Lock()
+SHARED = {"inflight": 0, "counts": {}, "log": None}
+
+
+def say(text):
+    sys.stderr.write("server.py: %s\n" % text)
+    sys.stderr.flush()
+
+
+def faultFor(path, count):
+    """The merged fault for this request of path ({} once its "times" are used up)."""
+    try:
+        with open(os.path.join(ROOT, ".faults.json"), "rb") as f:
+            text = f.read()
+    except FileNotFoundError:
+        return {}
+    faults = json.loads(text) if text.strip() else {}
+    fault = {k: v for k, v in (faults.get("*") or {}).items() if v is not None}
+    for key, value in (faults.get(path) or {}).items():
+        if value is None:
+            fault.pop(key, None)
+        else:
+            fault[key] = value
+    return fault if count <= int(fault.get("times", count)) else {}
+
+
+def waitForRelease(name):
+    release = os.path.join(ROOT, ".release-" + name)
+    deadline = time.time() + WAIT_LIMIT
+    while not os.path.exists(release) and time.time() < deadline:
+        time.sleep(0.05)
+
+
+def localFile(path):
+    """The file under the root that path names, or None."""
+    try:
+        full = os.path.realpath(os.path.join(ROOT, urllib.parse.unquote(path).lstrip("/")))
+    except ValueError:
+        return None
+    hidden = os.path.basename(full).startswith((".faults", ".release"))
+    return full if full.startswith(ROOT + os.sep) and not hidden and os.path.isfile(full) else None
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    timeout = 60  # an idle keep-alive connection gives its thread back
+
+    def log_message(self, *args):
+        pass  # the JSON log is the record
+
+    def do_GET(self):
+        self.serve(True)
+
+    def do_HEAD(self):
+        self.serve(False)
+
+    def serve(self, withBody):
+        start = time.time()
+        path = self.path.split("?", 1)[0]
+        with LOCK:
+            SHARED["inflight"] += 1
+            inflight = SHARED["inflight"]
+            count = SHARED["counts"][path] = SHARED["counts"].get(path, 0) + 1
+        self.status = self.sent = 0
+        try:
+            self.respond(path, faultFor(path, count), withBody)
+        except (ValueError, TypeError) as e:
+            say("%s: %s" % (self.path, e))  # a bad .faults.json or fault value
+            if not self.status:
+                self.answer(500, withBody)
+        except OSError:
+            self.close_connection = True  # the client went away
+        finally:
+            with LOCK:
+                SHARED["inflight"] -= 1
+                SHARED["log"].write(json.dumps({
+                    "path": self.path, "method": self.command, "ua": self.headers.get("User-Agent", ""),
+                    "range": self.headers.get("Range", ""), "status": self.status, "bytes": self.sent,
+                    "inflight": inflight, "start": start, "end": time.time(), "tls": self.server.tls}) + "\n")
+
+    def respond(self, path, fault, withBody):
+        if fault.get("stall_headers"):
+            return self.waitForClose()
+        time.sleep(float(fault.get("delay", 0)))
+        if "hold" in fault and "hold_after" not in fault:
+            waitForRelease(fault["hold"])
+        if "status" in fault:
+            extra = {"Retry-After": str(fault["retry_after"])} if "retry_after" in fault else {}
+            return self.answer(int(fault["status"]), withBody, extra)
+        if "redirect" in fault:
+            host = self.headers.get("Host") or "127.0.0.1:%d" % self.server.server_port
+            scheme = "https" if self.server.tls else "http"
+            return self.answer(302, withBody, {"Location": "%s://%s%s" % (scheme, host, fault["redirect"])})
+        full = localFile(path)
+        if not full:
+            return self.answer(404, withBody)
+        with open(full, "rb") as f:
+            body = f.read()
+        size, status, headers = len(body), 200, {}
+        asked = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", "").strip())
+        if asked and not fault.get("ignore_range"):
+            first = int(asked.group(1))
+            if first >= size:
+                return self.answer(416, withBody, {"Content-Range": "bytes */%d" % size})
+            last = min(int(asked.group(2) or size - 1), size - 1)
+            first = min(first + int(fault.get("range_shift", 0)), last)
+            body, status = body[first:last + 1], 206
+            headers["Content-Range"] = "bytes %d-%d/%d" % (first, last, size)
+        if fault.get("no_length"):
+            headers["Connection"] = "close"
+            self.close_connection = True
+        else:
+            headers["Content-Length"] = str(fault.get("length", len(body)))
+            self.close_connection = self.close_connection or "length" in fault
+        self.head(status, headers, "application/octet-stream")
+        if withBody:
+            self.sendBody(body, fault)
+
+    def sendBody(self, body, fault):
+        cuts = ("drop_after", "stall_after") + (("hold_after",) if "hold" in fault else ())
+        cut = next((int(fault[k]) for k in cuts if k in fault), len(body))
+        self.pace(body[:cut], fault)
+        if "drop_after" in fault:
+            self.close_connection = True
+            if fault.get("reset"):
+                # Linger 0: closing sends RST instead of FIN.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                self.connection.close()
+            else:
+                self.connection.shutdown(socket.SHUT_RDWR)
+        elif "stall_after" in fault:
+            self.waitForClose()
+        else:
+            if "hold_after" in fault:
+                waitForRelease(fault["hold"])
+            self.pace(body[cut:], fault)
+
+    def pace(self, data, fault):
+        step, pause = 1 << 16, 0.0
+        if "drip" in fault:
+            step, pause = 1, float(fault["drip"])
+        elif "slow" in fault:
+            step, pause = max(1, int(fault["slow"])), 0.05
+        for i in range(0, len(data), step):
+            if i and pause:
+                time.sleep(pause)
+            self.wfile.write(data[i:i + step])
+            self.sent += len(data[i:i + step])
+
+    def waitForClose(self):
+        self.close_connection = True
+        self.connection.settimeout(WAIT_LIMIT)
+        while self.connection.recv(4096):
+            pass
+
+    def head(self, status, headers, contentType):
+        self.send_response(status)
+        self.status = status
+        self.send_header("Content-Type", contentType)
+        for name, value in headers.items():
+            self.send_header(name, value)
+        self.end_headers()
+
+    def answer(self, status, withBody, headers=None):
+        text = ("%d %s\n" % (status, self.responses.get(status, ("",))[0])).encode()
+        self.head(status, dict(headers or {}, **{"Content-Length": str(len(text))}), "text/plain")
+        if withBody:
+            self.wfile.write(text)
+            self.sent = len(text)
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 64
+
+    def __init__(self, context=None):
+        super().__init__(("127.0.0.1", 0), Handler)
+        self.tls = context is not None
+        if context:
+            # The handshake happens in the connection's own thread, on its first read.
+            self.socket = context.wrap_socket(self.socket, server_side=True, do_handshake_on_connect=False)
+        threading.Thread(target=self.serve_forever, args=(0.2,), daemon=True).start()
+
+    def server_bind(self):
+        socketserver.TCPServer.server_bind(self)  # no name lookup for 127.0.0.1
+        self.server_name, self.server_port = "127.0.0.1", self.server_address[1]
+
+    def handle_error(self, request, address):
+        pass  # a client that went away or refused the certificate
+
+
+def openssl(*args):
+    done = subprocess.run(("openssl",) + args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT)
+    if done.returncode:
+        raise OSError("openssl %s: %s" % (args[0], done.stdout.decode(errors="replace")))
+
+
+def tlsContext(folder, name):
+    """A server context whose certificate comes from a new CA; returns (context, CA file)."""
+    ca, caKey, key, csr, cert, ext = (os.path.join(folder, name + suffix) for suffix in
+                                      ("-ca.pem", "-ca.key", ".key", ".csr", ".pem", ".ext"))
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Orvel test CA " + name,
+            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
+            "-keyout", caKey, "-out", ca)
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", key, "-out", csr)
+    with open(ext, "w") as f:
+        f.write("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n"
+                "extendedKeyUsage=serverAuth\nsubjectAltName=DNS:localhost,IP:127.0.0.1\n"
+                "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n")
+    openssl("x509", "-req", "-in", csr, "-CA", ca, "-CAkey", caKey, "-set_serial", str(int(time.time() * 1000)),
+            "-days", "2", "-sha256", "-extfile", ext, "-out", cert)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    return context, ca
+
+
+def privateTrust(bundle):
+    """The command prefix that runs a command trusting bundle alone, or None."""
+    script = 'mount --bind "$0" %s && exec "$@"' % HOST_BUNDLE
+    tries = ([["unshare", "-m"]] if os.geteuid() == 0 else []) + [["unshare", "-Urm"]]
+    for unshare in tries:
+        probe = subprocess.run(unshare + ["sh", "-c", script, bundle, "true"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+        if probe.returncode == 0:
+            return unshare + ["sh", "-c", script, bundle]
+    return None
+
+
+def runCommand(command, env, stop):
+    def preexec():
+        ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)  # no command outlives this runner
+    try:
+        proc = subprocess.Popen(command, env=env, process_group=0, preexec_fn=preexec)
+    except OSError as e:
+        say("cannot run %s: %s" % (command[0], e))
+        return 127
+    while proc.poll() is None:
+        if stop:
+            os.killpg(proc.pid, stop[0])
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                os.killpg(proc.pid, signal.SIGKILL)
+            break
+        try:
+            proc.wait(0.2)
+        except subprocess.TimeoutExpired:
+            pass
+    rc = proc.wait()
+    return 128 - rc if rc < 0 else rc
+
+
+def main(argv):
+    global ROOT
+    parser = argparse.ArgumentParser(prog="server.py", usage="%(prog)s [--tls] [--root DIR] -- COMMAND ARGS...")
+    parser.add_argument("--tls", action="store_true")
+    parser.add_argument("--root")
+    split = argv.index("--") if "--" in argv else len(argv)
+    options, command = parser.parse_args(argv[:split]), argv[split + 1:]
+    if not command:
+        parser.error("no command")
+    stop = []
+    for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(signum, lambda signum, frame: stop.append(signum))
+    work = os.path.realpath(tempfile.mkdtemp(prefix="orvel-test-"))
+    servers = []
+    try:
+        ROOT = os.path.realpath(options.root or os.path.join(work, "root"))
+        os.makedirs(ROOT, exist_ok=True)
+        log = os.path.join(work, "requests.log")
+        SHARED["log"] = open(log, "a", buffering=1, encoding="utf-8")
+        servers.append(Server())
+        env = dict(os.environ, ORVEL_TEST_WORK=work, ORVEL_TEST_ROOT=ROOT, ORVEL_TEST_LOG=log,
+                   ORVEL_TEST_HTTP_PORT=str(servers[0].server_port))
+        if options.tls:
+            trusted, ca = tlsContext(work, "trusted")
+            untrusted, _ = tlsContext(work, "untrusted")
+            wrapper = privateTrust(ca)
+            if not wrapper:
+                say("skipped: no private mount namespace (unshare -m or -Urm) to trust the test CA in")
+                return EXIT_SKIP
+            servers += [Server(trusted), Server(untrusted)]
+            env.update(ORVEL_TEST_HTTPS_PORT=str(servers[1].server_port),
+                       ORVEL_TEST_HTTPS_UNTRUSTED_PORT=str(servers[2].server_port))
+            if env.get("WINEPREFIX"):
+                wine = 'wineserver -k 2>/dev/null; "$@"; rc=$?; wineserver -w; exit $rc'
+                command = wrapper + ["sh", "-c", wine, "sh"] + command
+            else:
+                command = wrapper + command
+        return runCommand(command, env, stop)
+    finally:
+        for server in servers:
+            server.shutdown()
+            server.server_close()
+        if os.environ.get("ORVEL_TEST_KEEP") == "1":
+            say("kept %s" % work)
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+        if stop:
+            sys.exit(128 + stop[0])
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
