@@ -2,9 +2,14 @@
 // tests (X11 tools cannot tell a window's Windows class or a box's texts).
 //   window_probe window CLASS TITLE
 //       "rect L T R B iconic 0|1 visible 0|1", or "none"
+//   window_probe restore CLASS TITLE
+//       restores the window from its minimised state
 //   window_probe boxes
 //       one "box|<caption>|<static text>|..." line per visible dialog
 //       (class "#32770"), then "boxes N"
+//   window_probe ink TEXT...
+//       one line per text: a '#' for each pixel column that the launcher's
+//       status font inks when it draws the text at x 0, else '.'; up to the last ink
 #include <windows.h>
 
 #include <stdio.h>
@@ -35,6 +40,52 @@ static BOOL CALLBACK printBox(HWND window, LPARAM count) {
     return TRUE;
 }
 
+// Drawn as the launcher draws its status line: the same font, slate on the dark band.
+static void printInk(const char* text) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = 1000;
+    info.bmiHeader.biHeight = -40;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    DWORD* pixels = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, (void**)&pixels, nullptr, 0);
+    HFONT font = CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Segoe UI");
+    HGDIOBJ keptBitmap = SelectObject(dc, bitmap);
+    HGDIOBJ keptFont = SelectObject(dc, font);
+    RECT all = {0, 0, 1000, 40};
+    HBRUSH band = CreateSolidBrush(RGB(10, 10, 10));
+    FillRect(dc, &all, band);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0xAE, 0xBB, 0xC5));
+    DrawTextA(dc, text, -1, &all, DT_SINGLELINE | DT_NOPREFIX | DT_LEFT | DT_TOP);
+    GdiFlush();
+    char columns[1001] = {};
+    int last = -1;
+    for (int x = 0; x < 1000; ++x) {
+        columns[x] = '.';
+        for (int y = 0; y < 40; ++y) {
+            // Stands out from the band (10) by more than 45 in a channel, as the tests judge the screen.
+            DWORD p = pixels[y * 1000 + x];
+            if ((p & 0xFF) > 55 || ((p >> 8) & 0xFF) > 55 || ((p >> 16) & 0xFF) > 55) {
+                columns[x] = '#';
+                last = x;
+                break;
+            }
+        }
+    }
+    columns[last + 1] = 0;
+    printf("%s\n", columns);
+    SelectObject(dc, keptFont);
+    SelectObject(dc, keptBitmap);
+    DeleteObject(band);
+    DeleteObject(font);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+}
+
 int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "window") == 0) {
         HWND window = FindWindowA(argv[2], argv[3]);
@@ -48,12 +99,20 @@ int main(int argc, char** argv) {
                IsIconic(window) ? 1 : 0, IsWindowVisible(window) ? 1 : 0);
         return 0;
     }
+    if (argc == 4 && strcmp(argv[1], "restore") == 0) {
+        HWND window = FindWindowA(argv[2], argv[3]);
+        return window && ShowWindowAsync(window, SW_RESTORE) ? 0 : 1;
+    }
+    if (argc >= 2 && strcmp(argv[1], "ink") == 0) {
+        for (int i = 2; i < argc; ++i) printInk(argv[i]);
+        return 0;
+    }
     if (argc == 2 && strcmp(argv[1], "boxes") == 0) {
         int count = 0;
         EnumWindows(printBox, (LPARAM)&count);
         printf("boxes %d\n", count);
         return 0;
     }
-    fprintf(stderr, "usage: window_probe window CLASS TITLE | window_probe boxes\n");
+    fprintf(stderr, "usage: window_probe window|restore CLASS TITLE | boxes | ink TEXT...\n");
     return 2;
 }
