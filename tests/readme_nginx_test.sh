@@ -6,10 +6,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d)
 nginxPid=""
 cleanup() {
-    [ -n "$nginxPid" ] && kill "$nginxPid" 2>/dev/null || true
+    [ -z "$nginxPid" ] || { kill "$nginxPid" 2>/dev/null; wait "$nginxPid" 2>/dev/null; } || true
     rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 1' INT TERM
 mkdir -p "$work/client/data" "$work/tmp"
 port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
