@@ -4,21 +4,19 @@
     server.py [--tls] [--root DIR] -- COMMAND ARGS...
 
 Makes a work folder (orvel-test-* under $TMPDIR or /tmp) holding the server root
-(unless --root is given), serves the root on 127.0.0.1 from threads of this
-process and runs COMMAND with ORVEL_TEST_WORK, ORVEL_TEST_ROOT, ORVEL_TEST_LOG
-and ORVEL_TEST_HTTP_PORT set; with --tls also ORVEL_TEST_HTTPS_PORT (a
-certificate for localhost and 127.0.0.1 from a test CA that COMMAND trusts) and
-ORVEL_TEST_HTTPS_UNTRUSTED_PORT (one from a CA nobody trusts). Every port serves
-the same root with the same faults into the same log. Exits with COMMAND's code
-after stopping everything and removing the work folder (ORVEL_TEST_KEEP=1 keeps
-it); 77 when --tls cannot make a private mount namespace.
+(unless --root), serves the root on 127.0.0.1 from threads of this process and
+runs COMMAND with ORVEL_TEST_WORK, ORVEL_TEST_ROOT, ORVEL_TEST_LOG and
+ORVEL_TEST_HTTP_PORT; with --tls also ORVEL_TEST_HTTPS_PORT (certificate for
+localhost and 127.0.0.1 from a test CA that COMMAND trusts) and
+ORVEL_TEST_HTTPS_UNTRUSTED_PORT (from a CA nobody trusts), with the same root,
+faults and log. Exits with COMMAND's code once everything is stopped and the work
+folder removed (ORVEL_TEST_KEEP=1 keeps it); 77 when --tls finds no namespace.
 
-Trust: with --tls COMMAND runs in a private mount namespace in which a bundle
-holding the test CA alone covers /etc/ssl/certs/ca-certificates.crt, the first
-place Wine's crypt32 takes the host's roots from. The machine's store stays as it
-was. crypt32 copies those roots into the prefix once per wineserver, so COMMAND
-needs a WINEPREFIX of its own: its wineserver is stopped before COMMAND starts and
-waited for after it ends, both inside the namespace.
+Trust: with --tls COMMAND runs in a private mount namespace where a bundle of the
+test CA alone covers /etc/ssl/certs/ca-certificates.crt, the first place Wine's
+crypt32 reads the host's roots from; the machine's store stays as it was. crypt32
+keeps those roots once per wineserver, so COMMAND needs a WINEPREFIX of its own,
+whose wineserver is stopped before COMMAND and waited for after it, in the namespace.
 
 Request log: one JSON line per finished request with path (as requested), method,
 ua, range (the Range header or ""), status, bytes (body bytes sent), inflight
@@ -74,11 +72,11 @@ PR_SET_PDEATHSIG = 1
 ROOT = ""
 LOCK = threading.Lock()
 SHARED = {"inflight": 0, "counts": {}, "log": None}
+RUN = {"command": None, "signal": 0}
 
 
 def say(text):
-    sys.stderr.write("server.py: %s\n" % text)
-    sys.stderr.flush()
+    print("server.py: " + text, file=sys.stderr, flush=True)
 
 
 def faultFor(path, count):
@@ -89,12 +87,8 @@ def faultFor(path, count):
     except FileNotFoundError:
         return {}
     faults = json.loads(text) if text.strip() else {}
-    fault = {k: v for k, v in (faults.get("*") or {}).items() if v is not None}
-    for key, value in (faults.get(path) or {}).items():
-        if value is None:
-            fault.pop(key, None)
-        else:
-            fault[key] = value
+    fault = dict(faults.get("*") or {}, **(faults.get(path) or {}))
+    fault = {key: value for key, value in fault.items() if value is not None}
     return fault if count <= int(fault.get("times", count)) else {}
 
 
@@ -272,18 +266,14 @@ def openssl(*args):
 
 def tlsContext(folder, name):
     """A server context whose certificate comes from a new CA; returns (context, CA file)."""
-    ca, caKey, key, csr, cert, ext = (os.path.join(folder, name + suffix) for suffix in
-                                      ("-ca.pem", "-ca.key", ".key", ".csr", ".pem", ".ext"))
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=Orvel test CA " + name,
-            "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign",
-            "-keyout", caKey, "-out", ca)
-    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=localhost", "-keyout", key, "-out", csr)
-    with open(ext, "w") as f:
-        f.write("basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature,keyEncipherment\n"
-                "extendedKeyUsage=serverAuth\nsubjectAltName=DNS:localhost,IP:127.0.0.1\n"
-                "subjectKeyIdentifier=hash\nauthorityKeyIdentifier=keyid\n")
-    openssl("x509", "-req", "-in", csr, "-CA", ca, "-CAkey", caKey, "-set_serial", str(int(time.time() * 1000)),
-            "-days", "2", "-sha256", "-extfile", ext, "-out", cert)
+    ca, caKey, cert, key = (os.path.join(folder, name + suffix) for suffix in ("-ca.pem", "-ca.key", ".pem", ".key"))
+    newCertificate = ("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2")
+    for args in (("-subj", "/CN=Orvel test CA " + name, "-addext", "basicConstraints=critical,CA:TRUE",
+                  "-addext", "keyUsage=critical,keyCertSign,cRLSign", "-keyout", caKey, "-out", ca),
+                 ("-CA", ca, "-CAkey", caKey, "-subj", "/CN=localhost", "-addext", "basicConstraints=critical,CA:FALSE",
+                  "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-addext", "extendedKeyUsage=serverAuth",
+                  "-keyout", key, "-out", cert)):
+        subprocess.run(newCertificate + args, check=True, stdin=subprocess.DEVNULL, capture_output=True)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
     return context, ca
@@ -301,27 +291,26 @@ def privateTrust(bundle):
     return None
 
 
-def runCommand(command, env, stop):
-    def preexec():
-        ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)  # no command outlives this runner
+def onSignal(signum, frame):
+    # Passed on to the command's whole process group; a second signal ends it at once.
+    again, RUN["signal"] = RUN["signal"], RUN["signal"] or signum
+    if RUN["command"]:
+        try:
+            os.killpg(RUN["command"].pid, signal.SIGKILL if again else signum)
+        except OSError:
+            pass
+
+
+def runCommand(command, env):
+    def dieWithRunner():
+        ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
     try:
-        proc = subprocess.Popen(command, env=env, process_group=0, preexec_fn=preexec)
+        if not RUN["signal"]:
+            RUN["command"] = subprocess.Popen(command, env=env, process_group=0, preexec_fn=dieWithRunner)
     except OSError as e:
         say("cannot run %s: %s" % (command[0], e))
         return 127
-    while proc.poll() is None:
-        if stop:
-            os.killpg(proc.pid, stop[0])
-            try:
-                proc.wait(10)
-            except subprocess.TimeoutExpired:
-                os.killpg(proc.pid, signal.SIGKILL)
-            break
-        try:
-            proc.wait(0.2)
-        except subprocess.TimeoutExpired:
-            pass
-    rc = proc.wait()
+    rc = RUN["command"].wait() if RUN["command"] else 0
     return 128 - rc if rc < 0 else rc
 
 
@@ -334,9 +323,8 @@ def main(argv):
     options, command = parser.parse_args(argv[:split]), argv[split + 1:]
     if not command:
         parser.error("no command")
-    stop = []
     for signum in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
-        signal.signal(signum, lambda signum, frame: stop.append(signum))
+        signal.signal(signum, onSignal)
     work = os.path.realpath(tempfile.mkdtemp(prefix="orvel-test-"))
     servers = []
     try:
@@ -362,7 +350,7 @@ def main(argv):
                 command = wrapper + ["sh", "-c", wine, "sh"] + command
             else:
                 command = wrapper + command
-        return runCommand(command, env, stop)
+        return runCommand(command, env)
     finally:
         for server in servers:
             server.shutdown()
@@ -371,8 +359,8 @@ def main(argv):
             say("kept %s" % work)
         else:
             shutil.rmtree(work, ignore_errors=True)
-        if stop:
-            sys.exit(128 + stop[0])
+        if RUN["signal"]:
+            sys.exit(128 + RUN["signal"])
 
 
 if __name__ == "__main__":
