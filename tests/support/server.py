@@ -42,12 +42,15 @@ served. Keys:
   redirect PATH                302 to PATH on the same server
   ignore_range true            200 with the whole file even for a Range request
   range_shift N                a 206 whose range and body start N bytes late
+  signed_by KEY                for PATH.sig: the signature of PATH by the private
+                               KEY (openssl dgst -sha256 -sign)
 Holds and stalls last at most 300 s; stalls end when the client closes.
 """
 
 import argparse
 import ctypes
 import http.server
+import io
 import json
 import os
 import re
@@ -132,7 +135,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.status = self.sent = 0
         try:
             self.respond(path, faultFor(path, count), withBody)
-        except (ValueError, TypeError) as e:
+        except (ValueError, TypeError, subprocess.CalledProcessError) as e:
             say("%s: %s" % (self.path, e))  # a bad .faults.json or fault value
             if not self.status:
                 self.answer(500, withBody)
@@ -159,35 +162,44 @@ class Handler(http.server.BaseHTTPRequestHandler):
             host = self.headers.get("Host") or "127.0.0.1:%d" % self.server.server_port
             scheme = "https" if self.server.tls else "http"
             return self.answer(302, withBody, {"Location": "%s://%s%s" % (scheme, host, fault["redirect"])})
-        full = localFile(path)
-        if not full:
+        if "signed_by" in fault:
+            # The signature, by that private key, of the file whose name this path adds ".sig" to.
+            signed = localFile(path[:-len(".sig")]) if path.endswith(".sig") else None
+            if not signed:
+                return self.answer(404, withBody)
+            source = io.BytesIO(subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(fault["signed_by"]), signed],
+                                               check=True, capture_output=True).stdout)
+        elif localFile(path):
+            source = open(localFile(path), "rb")
+        else:
             return self.answer(404, withBody)
-        with open(full, "rb") as f:
-            body = f.read()
-        size, status, headers = len(body), 200, {}
+        with source:
+            self.sendFile(source, fault, withBody)
+
+    def sendFile(self, source, fault, withBody):
+        size = source.seek(0, io.SEEK_END)
+        first, last, status, headers = 0, size - 1, 200, {}
         asked = re.fullmatch(r"bytes=(\d+)-(\d*)", self.headers.get("Range", "").strip())
         if asked and not fault.get("ignore_range"):
-            first = int(asked.group(1))
-            if first >= size:
+            if int(asked.group(1)) >= size:
                 return self.answer(416, withBody, {"Content-Range": "bytes */%d" % size})
-            last = min(int(asked.group(2) or size - 1), size - 1)
-            first = min(first + int(fault.get("range_shift", 0)), last)
-            body, status = body[first:last + 1], 206
-            headers["Content-Range"] = "bytes %d-%d/%d" % (first, last, size)
+            last = min(int(asked.group(2) or last), last)
+            first = min(int(asked.group(1)) + int(fault.get("range_shift", 0)), last)
+            status, headers["Content-Range"] = 206, "bytes %d-%d/%d" % (first, last, size)
+        length = last + 1 - first
         if fault.get("no_length"):
             headers["Connection"] = "close"
             self.close_connection = True
         else:
-            headers["Content-Length"] = str(fault.get("length", len(body)))
+            headers["Content-Length"] = str(fault.get("length", length))
             self.close_connection = self.close_connection or "length" in fault
         self.head(status, headers, "application/octet-stream")
-        if withBody:
-            self.sendBody(body, fault)
-
-    def sendBody(self, body, fault):
+        if not withBody:
+            return
+        source.seek(first)
         cuts = ("drop_after", "stall_after") + (("hold_after",) if "hold" in fault else ())
-        cut = next((int(fault[k]) for k in cuts if k in fault), len(body))
-        self.pace(body[:cut], fault)
+        cut = min(next((int(fault[k]) for k in cuts if k in fault), length), length)
+        self.pace(source, cut, fault)
         if "drop_after" in fault:
             self.close_connection = True
             if fault.get("reset"):
@@ -201,19 +213,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             if "hold_after" in fault:
                 waitForRelease(fault["hold"])
-            self.pace(body[cut:], fault)
+            self.pace(source, length - cut, fault)
 
-    def pace(self, data, fault):
+    def pace(self, source, count, fault):
+        """Sends count bytes of source, in pieces as drip or slow ask."""
         step, pause = 1 << 16, 0.0
         if "drip" in fault:
             step, pause = 1, float(fault["drip"])
         elif "slow" in fault:
             step, pause = max(1, int(fault["slow"])), 0.05
-        for i in range(0, len(data), step):
-            if i and pause:
+        while count > 0:
+            data = source.read(min(step, count))
+            if not data:
+                break
+            self.wfile.write(data)
+            self.sent, count = self.sent + len(data), count - len(data)
+            if count and pause:
                 time.sleep(pause)
-            self.wfile.write(data[i:i + step])
-            self.sent += len(data[i:i + step])
 
     def waitForClose(self):
         self.close_connection = True
