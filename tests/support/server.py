@@ -49,6 +49,7 @@ Holds and stalls last at most 300 s; stalls end when the client closes.
 
 import argparse
 import ctypes
+import fcntl
 import http.server
 import io
 import json
@@ -63,6 +64,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import urllib.parse
@@ -100,6 +102,11 @@ def waitForRelease(name):
     deadline = time.time() + WAIT_LIMIT
     while not os.path.exists(release) and time.time() < deadline:
         time.sleep(0.05)
+
+
+def unacknowledged(connection):
+    """Bytes sent on connection that the client has not acknowledged yet."""
+    return struct.unpack("i", fcntl.ioctl(connection.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
 
 
 def localFile(path):
@@ -203,7 +210,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "drop_after" in fault:
             self.close_connection = True
             if fault.get("reset"):
-                # Linger 0: closing sends RST instead of FIN.
+                # Linger 0: closing sends RST instead of FIN, and drops whatever the client has not
+                # acknowledged yet, so the close waits for the bytes already sent to arrive.
+                deadline = time.time() + 10
+                while unacknowledged(self.connection) and time.time() < deadline:
+                    time.sleep(0.01)
                 self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 self.connection.close()
             else:
