@@ -777,7 +777,12 @@ TEST_F(Engine, BrokenTransfersResumeInTheSameRun) {
     EXPECT_EQ(1, requestsFor("gone.bin"));
     EXPECT_EQ((std::vector<std::string>{"retry\thttp", "retry\thttp"}), logOf("busy.bin"));
     EXPECT_EQ((std::vector<std::string>{"retry\tcut", "file-resumed\t-"}), logOf("large.bin"));
-    EXPECT_EQ((std::vector<std::string>{"retry\tcut", "file-resumed\t-"}), logOf("reset.bin"));
+    // Wine reports a reset as the end of the body when it comes with the last bytes of a read, and as a
+    // broken connection when the launcher was already waiting for more: the retry and resume are the same.
+    std::vector<std::string> reset = logOf("reset.bin");
+    ASSERT_EQ(2u, reset.size());
+    EXPECT_TRUE(reset[0] == "retry\tcut" || reset[0] == "retry\tdropped") << reset[0];
+    EXPECT_EQ("file-resumed\t-", reset[1]);
 }
 
 // A part kept by an earlier run is resumed; one with the wrong bytes is
