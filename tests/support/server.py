@@ -4,13 +4,13 @@
     server.py [--tls] [--root DIR] -- COMMAND ARGS...
 
 Makes a work folder (orvel-test-* under $TMPDIR or /tmp) holding the server root
-(unless --root), serves the root on 127.0.0.1 from threads of this process and
-runs COMMAND with ORVEL_TEST_WORK, ORVEL_TEST_ROOT, ORVEL_TEST_LOG and
-ORVEL_TEST_HTTP_PORT; with --tls also ORVEL_TEST_HTTPS_PORT (certificate for
-localhost and 127.0.0.1 from a test CA that COMMAND trusts) and
-ORVEL_TEST_HTTPS_UNTRUSTED_PORT (from a CA nobody trusts), with the same root,
-faults and log. Exits with COMMAND's code once everything is stopped and the work
-folder removed (ORVEL_TEST_KEEP=1 keeps it); 77 when --tls finds no namespace.
+(unless --root), serves it on 127.0.0.1 from threads of this process and runs
+COMMAND with ORVEL_TEST_WORK, ORVEL_TEST_ROOT, ORVEL_TEST_LOG, ORVEL_TEST_HTTP_PORT;
+with --tls also ORVEL_TEST_HTTPS_PORT (certificate for localhost and 127.0.0.1
+from a test CA that COMMAND trusts) and ORVEL_TEST_HTTPS_UNTRUSTED_PORT (from a CA
+nobody trusts), same root, faults and log. Exits with COMMAND's code once all is
+stopped and the work folder removed (ORVEL_TEST_KEEP=1 keeps it); 77 when --tls
+finds no way to a private mount namespace.
 
 Trust: with --tls COMMAND runs in a private mount namespace where a bundle of the
 test CA alone covers /etc/ssl/certs/ca-certificates.crt, the first place Wine's
@@ -18,10 +18,9 @@ crypt32 reads the host's roots from; the machine's store stays as it was. crypt3
 keeps those roots once per wineserver, so COMMAND needs a WINEPREFIX of its own,
 whose wineserver is stopped before COMMAND and waited for after it, in the namespace.
 
-Request log: one JSON line per finished request with path (as requested), method,
-ua, range (the Range header or ""), status, bytes (body bytes sent), inflight
-(requests in flight when it started, itself included), start, end (epoch
-seconds) and tls.
+Log: one JSON line per finished request: path (as requested), method, ua, range
+(the Range header or ""), status, bytes (of body sent), inflight (requests in
+flight when it started, itself included), start, end (epoch seconds), tls.
 
 Faults: <root>/.faults.json, read for every request: {PATH or "*": {KEY: VALUE}}.
 PATH is the request path without its query; a path's keys override those of "*"
@@ -35,15 +34,15 @@ served. Keys:
   drop_after N, reset true     close (RST with reset) after the headers and N bytes
   stall_after N                send nothing more after the headers and N bytes
   stall_headers true           never answer
-  drip S, slow N               body byte by byte S seconds apart, or in N-byte
-                               pieces 0.05 s apart
+  drip S, slow N               the body byte by byte S seconds apart, or in
+                               N-byte pieces 0.05 s apart
   length N                     declare Content-Length N, send the file, close
   no_length true               no Content-Length: the body ends with the connection
   redirect PATH                302 to PATH on the same server
   ignore_range true            200 with the whole file even for a Range request
   range_shift N                a 206 whose range and body start N bytes late
-  signed_by KEY                for PATH.sig: the signature of PATH by the private
-                               KEY (openssl dgst -sha256 -sign)
+  signed_by KEY                for PATH.sig, PATH signed by the private KEY
+                               (as openssl dgst -sha256 -sign does)
 Holds and stalls last at most 300 s; stalls end when the client closes.
 """
 
@@ -69,7 +68,6 @@ import threading
 import time
 import urllib.parse
 
-EXIT_SKIP = 77
 WAIT_LIMIT = 300
 HOST_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
 PR_SET_PDEATHSIG = 1
@@ -97,16 +95,10 @@ def faultFor(path, count):
     return fault if count <= int(fault.get("times", count)) else {}
 
 
-def waitForRelease(name):
-    release = os.path.join(ROOT, ".release-" + name)
-    deadline = time.time() + WAIT_LIMIT
-    while not os.path.exists(release) and time.time() < deadline:
-        time.sleep(0.05)
-
-
-def unacknowledged(connection):
-    """Bytes sent on connection that the client has not acknowledged yet."""
-    return struct.unpack("i", fcntl.ioctl(connection.fileno(), termios.TIOCOUTQ, b"\0" * 4))[0]
+def waitUntil(ready, limit=WAIT_LIMIT, pause=0.05):
+    deadline = time.time() + limit
+    while not ready() and time.time() < deadline:
+        time.sleep(pause)
 
 
 def localFile(path):
@@ -133,8 +125,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.serve(False)
 
     def serve(self, withBody):
-        start = time.time()
-        path = self.path.split("?", 1)[0]
+        start, path = time.time(), self.path.split("?", 1)[0]
         with LOCK:
             SHARED["inflight"] += 1
             inflight = SHARED["inflight"]
@@ -161,7 +152,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.waitForClose()
         time.sleep(float(fault.get("delay", 0)))
         if "hold" in fault and "hold_after" not in fault:
-            waitForRelease(fault["hold"])
+            self.waitForRelease(fault)
         if "status" in fault:
             extra = {"Retry-After": str(fault["retry_after"])} if "retry_after" in fault else {}
             return self.answer(int(fault["status"]), withBody, extra)
@@ -169,14 +160,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             host = self.headers.get("Host") or "127.0.0.1:%d" % self.server.server_port
             scheme = "https" if self.server.tls else "http"
             return self.answer(302, withBody, {"Location": "%s://%s%s" % (scheme, host, fault["redirect"])})
-        if "signed_by" in fault:
-            # The signature, by that private key, of the file whose name this path adds ".sig" to.
-            signed = localFile(path[:-len(".sig")]) if path.endswith(".sig") else None
-            if not signed:
-                return self.answer(404, withBody)
+        signed = localFile(path[:-len(".sig")]) if "signed_by" in fault and path.endswith(".sig") else None
+        if signed:
             source = io.BytesIO(subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(fault["signed_by"]), signed],
                                                check=True, capture_output=True).stdout)
-        elif localFile(path):
+        elif localFile(path) and "signed_by" not in fault:
             source = open(localFile(path), "rb")
         else:
             return self.answer(404, withBody)
@@ -196,10 +184,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         length = last + 1 - first
         if fault.get("no_length"):
             headers["Connection"] = "close"
-            self.close_connection = True
         else:
             headers["Content-Length"] = str(fault.get("length", length))
-            self.close_connection = self.close_connection or "length" in fault
+        self.close_connection = self.close_connection or "length" in fault or "no_length" in fault
         self.head(status, headers, "application/octet-stream")
         if not withBody:
             return
@@ -208,22 +195,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
         cut = min(next((int(fault[k]) for k in cuts if k in fault), length), length)
         self.pace(source, cut, fault)
         if "drop_after" in fault:
-            self.close_connection = True
-            if fault.get("reset"):
-                # Linger 0: closing sends RST instead of FIN, and drops whatever the client has not
-                # acknowledged yet, so the close waits for the bytes already sent to arrive.
-                deadline = time.time() + 10
-                while unacknowledged(self.connection) and time.time() < deadline:
-                    time.sleep(0.01)
-                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-                self.connection.close()
-            else:
-                self.connection.shutdown(socket.SHUT_RDWR)
+            self.drop(fault.get("reset"))
         elif "stall_after" in fault:
             self.waitForClose()
         else:
             if "hold_after" in fault:
-                waitForRelease(fault["hold"])
+                self.waitForRelease(fault)
             self.pace(source, length - cut, fault)
 
     def pace(self, source, count, fault):
@@ -242,6 +219,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if count and pause:
                 time.sleep(pause)
 
+    def drop(self, reset):
+        self.close_connection = True
+        if not reset:
+            return self.connection.shutdown(socket.SHUT_RDWR)
+        # Linger 0 makes the close send RST instead of FIN, and throws away what the client has
+        # not acknowledged yet: the bytes already sent arrive first.
+        fd = self.connection.fileno()
+        waitUntil(lambda: struct.unpack("i", fcntl.ioctl(fd, termios.TIOCOUTQ, b"\0" * 4))[0] == 0, 10, 0.01)
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+
+    def waitForRelease(self, fault):
+        waitUntil(lambda: os.path.exists(os.path.join(ROOT, ".release-%s" % fault["hold"])))
+
     def waitForClose(self):
         self.close_connection = True
         self.connection.settimeout(WAIT_LIMIT)
@@ -251,8 +242,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def head(self, status, headers, contentType):
         self.send_response(status)
         self.status = status
-        self.send_header("Content-Type", contentType)
-        for name, value in headers.items():
+        for name, value in dict(headers, **{"Content-Type": contentType}).items():
             self.send_header(name, value)
         self.end_headers()
 
@@ -284,13 +274,6 @@ class Server(http.server.ThreadingHTTPServer):
         pass  # a client that went away or refused the certificate
 
 
-def openssl(*args):
-    done = subprocess.run(("openssl",) + args, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT)
-    if done.returncode:
-        raise OSError("openssl %s: %s" % (args[0], done.stdout.decode(errors="replace")))
-
-
 def tlsContext(folder, name):
     """A server context whose certificate comes from a new CA; returns (context, CA file)."""
     ca, caKey, cert, key = (os.path.join(folder, name + suffix) for suffix in ("-ca.pem", "-ca.key", ".pem", ".key"))
@@ -309,11 +292,8 @@ def tlsContext(folder, name):
 def privateTrust(bundle):
     """The command prefix that runs a command trusting bundle alone, or None."""
     script = 'mount --bind "$0" %s && exec "$@"' % HOST_BUNDLE
-    tries = ([["unshare", "-m"]] if os.geteuid() == 0 else []) + [["unshare", "-Urm"]]
-    for unshare in tries:
-        probe = subprocess.run(unshare + ["sh", "-c", script, bundle, "true"], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-        if probe.returncode == 0:
+    for unshare in ([["unshare", "-m"]] if os.geteuid() == 0 else []) + [["unshare", "-Urm"]]:
+        if subprocess.run(unshare + ["sh", "-c", script, bundle, "true"], capture_output=True).returncode == 0:
             return unshare + ["sh", "-c", script, bundle]
     return None
 
@@ -363,27 +343,23 @@ def main(argv):
         env = dict(os.environ, ORVEL_TEST_WORK=work, ORVEL_TEST_ROOT=ROOT, ORVEL_TEST_LOG=log,
                    ORVEL_TEST_HTTP_PORT=str(servers[0].server_port))
         if options.tls:
-            trusted, ca = tlsContext(work, "trusted")
-            untrusted, _ = tlsContext(work, "untrusted")
+            (trusted, ca), (untrusted, _) = tlsContext(work, "trusted"), tlsContext(work, "untrusted")
             wrapper = privateTrust(ca)
             if not wrapper:
                 say("skipped: no private mount namespace (unshare -m or -Urm) to trust the test CA in")
-                return EXIT_SKIP
+                return 77
             servers += [Server(trusted), Server(untrusted)]
             env.update(ORVEL_TEST_HTTPS_PORT=str(servers[1].server_port),
                        ORVEL_TEST_HTTPS_UNTRUSTED_PORT=str(servers[2].server_port))
-            if env.get("WINEPREFIX"):
-                wine = 'wineserver -k 2>/dev/null; "$@"; rc=$?; wineserver -w; exit $rc'
-                command = wrapper + ["sh", "-c", wine, "sh"] + command
-            else:
-                command = wrapper + command
+            wine = 'wineserver -k 2>/dev/null; "$@"; rc=$?; wineserver -w; exit $rc'
+            command = wrapper + (["sh", "-c", wine, "sh"] if env.get("WINEPREFIX") else []) + command
         return runCommand(command, env)
     finally:
         for server in servers:
             server.shutdown()
             server.server_close()
         if os.environ.get("ORVEL_TEST_KEEP") == "1":
-            say("kept %s" % work)
+            say("kept " + work)
         else:
             shutil.rmtree(work, ignore_errors=True)
         if RUN["signal"]:
