@@ -64,7 +64,7 @@ static void printInk(const char* text) {
     GdiFlush();
     char columns[1001] = {};
     int last = -1;
-    for (int x = 0; x < 1000; ++x) {
+    for (int x = 0; pixels && x < 1000; ++x) {
         columns[x] = '.';
         for (int y = 0; y < 40; ++y) {
             // Stands out from the band (10) by more than 45 in a channel, as the tests judge the screen.
