@@ -8,72 +8,55 @@
 
 namespace {
 
-std::string normalisedUpdateUrl(const std::string& value) {
+std::string normalised(const std::string& value, bool web) {
     char url[512] = {};
     strncpy(url, value.c_str(), sizeof(url) - 1);
-    normaliseUpdateUrl(url, sizeof(url));
+    web ? normaliseWebUrl(url) : normaliseUpdateUrl(url, sizeof(url));
     return url;
 }
 
-std::string normalisedWebUrl(const std::string& value) {
-    char url[512] = {};
-    strncpy(url, value.c_str(), sizeof(url) - 1);
-    normaliseWebUrl(url);
-    return url;
-}
-
-TEST(UpdateUrl, GetsExactlyOneTrailingSlash) {
-    EXPECT_EQ("", normalisedUpdateUrl(""));
-    EXPECT_EQ("https://cdn.example.invalid/client/", normalisedUpdateUrl("https://cdn.example.invalid/client"));
-    EXPECT_EQ("https://cdn.example.invalid/client/", normalisedUpdateUrl("https://cdn.example.invalid/client/"));
-    EXPECT_EQ("https://cdn.example.invalid/client//", normalisedUpdateUrl("https://cdn.example.invalid/client//"));
-    EXPECT_EQ("https://cdn.example.invalid\\client\\/", normalisedUpdateUrl("https://cdn.example.invalid\\client\\"));
-    EXPECT_EQ("HTTPS://CDN.EXAMPLE.INVALID/", normalisedUpdateUrl("HTTPS://CDN.EXAMPLE.INVALID"));
+TEST(UpdateUrl, GetsOneTrailingSlashAndIsUsedOnlyOverHttpsOrToThisMachine) {
+    const struct {
+        const char* value;
+        const char* normalised;
+        bool accepted, local;
+    } cases[] = {{"", "", false, false},
+                 {"https://cdn.example.invalid/client", "https://cdn.example.invalid/client/", true, false},
+                 {"https://cdn.example.invalid/client//", "https://cdn.example.invalid/client//", true, false},
+                 {"https://cdn.example.invalid\\client\\", "https://cdn.example.invalid\\client\\/", true, false},
+                 {"HTTPS://CDN.EXAMPLE.INVALID", "HTTPS://CDN.EXAMPLE.INVALID/", true, false},
+                 {"http://localhost:8080/patch", "http://localhost:8080/patch/", true, true},
+                 {"HTTP://127.0.0.1", "HTTP://127.0.0.1/", true, true},
+                 {"http://cdn.example.invalid", "http://cdn.example.invalid/", false, false},
+                 {"http://127.0.0.2", "http://127.0.0.2/", false, false},
+                 {"https://localhost", "https://localhost/", true, false},
+                 {"ftp://localhost", "ftp://localhost/", false, false},
+                 {"https:/cdn.example.invalid", "https:/cdn.example.invalid/", false, false}};
+    for (const auto& c : cases) {
+        std::string url = normalised(c.value, false);
+        EXPECT_EQ(c.normalised, url) << c.value;
+        EXPECT_EQ(c.accepted, (bool)isAcceptedUpdateUrl(url.c_str())) << c.value;
+        EXPECT_EQ(c.local, (bool)isLocalUrl(url.c_str())) << c.value;
+    }
 }
 
 TEST(UpdateUrl, AFullBufferWithoutSlashIsKeptAndThenRefused) {
-    std::string base = "https://cdn.example.invalid/";
-    std::string url510 = base + std::string(510 - base.size(), 'p');
-    EXPECT_EQ(url510 + "/", normalisedUpdateUrl(url510));
-    EXPECT_TRUE(isAcceptedUpdateUrl(normalisedUpdateUrl(url510).c_str()));
-
+    std::string url510 = "https://cdn.example.invalid/" + std::string(482, 'p');
+    EXPECT_TRUE(isAcceptedUpdateUrl(normalised(url510, false).c_str()));
     // 511 characters leave no room for the slash; cutting would name another
     // folder, so the value stays as read and the update run refuses it.
-    std::string url511 = url510 + "q";
-    EXPECT_EQ(url511, normalisedUpdateUrl(url511));
-    EXPECT_FALSE(isAcceptedUpdateUrl(normalisedUpdateUrl(url511).c_str()));
-    std::string url511Slash = url510 + "/";
-    EXPECT_EQ(url511Slash, normalisedUpdateUrl(url511Slash));
-    EXPECT_TRUE(isAcceptedUpdateUrl(url511Slash.c_str()));
-}
-
-TEST(UpdateUrl, AcceptsHttpsAnywhereAndPlainHttpOnlyToThisMachine) {
-    EXPECT_TRUE(isAcceptedUpdateUrl("https://cdn.example.invalid/"));
-    EXPECT_TRUE(isAcceptedUpdateUrl("HTTPS://CDN.EXAMPLE.INVALID/"));
-    EXPECT_TRUE(isAcceptedUpdateUrl("http://localhost:8080/patch/"));
-    EXPECT_TRUE(isAcceptedUpdateUrl("HTTP://127.0.0.1/"));
-    EXPECT_FALSE(isAcceptedUpdateUrl("http://cdn.example.invalid/"));
-    EXPECT_FALSE(isAcceptedUpdateUrl("http://127.0.0.2/"));
-    EXPECT_FALSE(isAcceptedUpdateUrl("ftp://localhost/"));
-    EXPECT_FALSE(isAcceptedUpdateUrl("https:/cdn.example.invalid/"));
-    EXPECT_FALSE(isAcceptedUpdateUrl(""));
-}
-
-TEST(UpdateUrl, LocalUrlsAreRecognisedByTheirPrefixAlone) {
-    EXPECT_TRUE(isLocalUrl("http://127.0.0.1:8000/manifest.txt"));
-    EXPECT_TRUE(isLocalUrl("HTTP://LOCALHOST/news.txt"));
-    EXPECT_FALSE(isLocalUrl("https://localhost/"));
-    EXPECT_FALSE(isLocalUrl("http://127.0.0.2/"));
-    EXPECT_FALSE(isLocalUrl("http://localhos"));
+    EXPECT_EQ(url510 + "q", normalised(url510 + "q", false));
+    EXPECT_FALSE(isAcceptedUpdateUrl(normalised(url510 + "q", false).c_str()));
+    EXPECT_TRUE(isAcceptedUpdateUrl(normalised(url510 + "/", false).c_str()));
 }
 
 TEST(WebUrl, KeptOnlyWithAnHttpsScheme) {
-    EXPECT_EQ("", normalisedWebUrl(""));
-    EXPECT_EQ("https://orvel.example.invalid/", normalisedWebUrl("https://orvel.example.invalid/"));
-    EXPECT_EQ("HTTPS://Orvel.Example.Invalid/Foro", normalisedWebUrl("HTTPS://Orvel.Example.Invalid/Foro"));
-    EXPECT_EQ("", normalisedWebUrl("http://orvel.example.invalid/"));
-    EXPECT_EQ("", normalisedWebUrl("orvel.example.invalid"));
-    EXPECT_EQ("", normalisedWebUrl("https:/"));
+    for (const char* kept : {"", "https://orvel.example.invalid/", "HTTPS://Orvel.Example.Invalid/Foro"}) {
+        EXPECT_EQ(kept, normalised(kept, true));
+    }
+    for (const char* dropped : {"http://orvel.example.invalid/", "orvel.example.invalid", "https:/"}) {
+        EXPECT_EQ("", normalised(dropped, true)) << dropped;
+    }
 }
 
 }  // namespace

@@ -154,38 +154,30 @@ std::vector<std::string> texts(const RunResult& run) {
     return all;
 }
 
-TEST_F(Engine, WithoutUpdateUrlTheClientIsPlayableAtOnce) {
-    useUrl("");
-    RunResult run = runUpdate(0);
-    EXPECT_EQ(std::vector<std::string>{"Listo para jugar."}, texts(run));
-    EXPECT_EQ(1, run.doneMessages);
-    EXPECT_EQ(1u, run.outcome);
-    EXPECT_FALSE(fileExists(local("OrvelLauncher.cache")));
-    EXPECT_EQ(0, launcherState.progressPermille);
-}
-
-TEST_F(Engine, PlainHttpToAnotherHostIsRefusedWithoutARequest) {
-    useUrl("http://updates.example.invalid/" + name + "/");
-    RunResult run = runUpdate(0);
-    EXPECT_EQ(std::vector<std::string>{"UpdateUrl debe empezar con https://"}, texts(run));
-    EXPECT_EQ(1, run.doneMessages);
-    EXPECT_EQ(0u, run.outcome);
-    EXPECT_FALSE(fileExists(local("OrvelLauncher.cache")));
-
-    // Only the prefix counts: plain HTTP to another local address is refused too.
-    useUrl("http://127.0.0.2:" + envOr("ORVEL_TEST_HTTP_PORT", "0") + "/" + name + "/");
-    run = runUpdate(0);
-    EXPECT_EQ(0u, run.outcome);
-    EXPECT_TRUE(requests().empty());
-}
-
-TEST_F(Engine, NoInternetHandleMeansPlayAnyway) {
+// The runs that end before the manifest: no cache file, no request, progress 0.
+TEST_F(Engine, RunsThatEndBeforeTheManifestTouchNothing) {
+    const struct {
+        std::string url;
+        std::vector<std::string> texts;
+        WPARAM outcome;
+    } cases[] = {
+        {"", {"Listo para jugar."}, 1},
+        {"http://updates.example.invalid/x/", {"UpdateUrl debe empezar con https://"}, 0},
+        // Only the prefix counts: plain HTTP to another local address is refused too.
+        {"http://127.0.0.2:" + envOr("ORVEL_TEST_HTTP_PORT", "0") + "/x/", {"UpdateUrl debe empezar con https://"}, 0},
+        {launcherState.updateUrl, {"Buscando actualizaciones...", NO_SERVER}, 1},  // no internet handle
+    };
     gOpenUpdateInternet = []() -> void* { return nullptr; };
-    RunResult run = runUpdate(0);
-    EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...", NO_SERVER}), texts(run));
-    EXPECT_EQ(1u, run.outcome);
-    EXPECT_TRUE(requests().empty());
+    for (const auto& c : cases) {
+        useUrl(c.url);
+        RunResult run = runUpdate(0);
+        EXPECT_EQ(c.texts, texts(run)) << c.url;
+        EXPECT_EQ(1, run.doneMessages);
+        EXPECT_EQ(c.outcome, run.outcome);
+        EXPECT_EQ(0, launcherState.progressPermille);
+    }
     EXPECT_FALSE(fileExists(local("OrvelLauncher.cache")));
+    EXPECT_TRUE(requests().empty());
 }
 
 // A manifest that cannot be had whole is no manifest: nothing is checked or
@@ -225,7 +217,7 @@ TEST_F(Engine, AManifestThatCannotBeHadWholeMeansPlayAnyway) {
 TEST_F(Engine, FullCourseOverLocalhostWithItsTextsInOrder) {
     useUrl("http://localhost:" + envOr("ORVEL_TEST_HTTP_PORT", "0") + "/" + name + "/");
     publish("a.bin", contentOf(3000, 1));
-    publish("data\\b.bin", contentOf(70000, 2));
+    publish("data\\my file.bin", contentOf(70000, 2));
     writeManifest();
     RunResult run = runUpdate(0);
     EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...", "Verificando archivos...",
@@ -235,7 +227,9 @@ TEST_F(Engine, FullCourseOverLocalhostWithItsTextsInOrder) {
     EXPECT_EQ(1, run.doneMessages);
     EXPECT_EQ(1u, run.outcome);
     EXPECT_EQ(1000, run.published.back().progressPermille);
-    EXPECT_EQ(contentOf(70000, 2), readFile(local("data\\b.bin")));
+    // Spaces and backslashes make the URL, not the local name.
+    EXPECT_EQ(1, requestsFor("data/my%20file.bin"));
+    EXPECT_EQ(contentOf(70000, 2), readFile(local("data\\my file.bin")));
     EXPECT_EQ(contentOf(3000, 1), readFile(local("a.bin")));
     ASSERT_FALSE(run.painted.empty());
     EXPECT_EQ(1000, run.painted.back().progressPermille);
@@ -311,6 +305,10 @@ TEST_F(Engine, TheCacheTrustsAFileOnlyAsLongAsItsRecordHolds) {
     EXPECT_EQ(contentOf(1000, 10), readFile(local("f0.bin")));
     EXPECT_EQ(contentOf(1001, 99), readFile(local("f1.bin")));
     EXPECT_EQ(0, requestsFor("f2.bin"));
+    // Downloaded files have no record until the next run hashes them.
+    EXPECT_EQ(std::string::npos, cacheFile().find(" f0.bin"));
+    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
+    EXPECT_NE(std::string::npos, cacheFile().find(sha256OfBytes(contentOf(1001, 99)) + " 1001 "));
 }
 
 // A cache file damaged on disk costs hashing, never a wrong verdict.
@@ -457,16 +455,6 @@ TEST_F(Engine, TwentyFiveJobsReportAtTenTwentyAndTheLast) {
     EXPECT_EQ(1000, run.published.back().progressPermille);
 }
 
-TEST_F(Engine, SpacesAndBackslashesBecomeAUrlButNotALocalName) {
-    publish("folder\\my file.bin", contentOf(1234, 7));
-    writeManifest();
-    RunResult run = runUpdate(0);
-    EXPECT_EQ(1u, run.outcome);
-    EXPECT_EQ(1, requestsFor("folder/my%20file.bin"));
-    EXPECT_EQ(contentOf(1234, 7), readFile(local("folder\\my file.bin")));
-    EXPECT_FALSE(fileExists(local("folder\\my file.bin.part")));
-}
-
 // Failures that trying again cannot mend: each is tried once, leaves its
 // target as it was and no ".part", and the log says why.
 TEST_F(Engine, FilesThatFailForGoodLeaveTargetsAsTheyWere) {
@@ -546,46 +534,34 @@ TEST_F(Engine, ATargetInUseKeepsItsVerifiedPartForTheNextRun) {
     EXPECT_EQ(1, requestsFor("inuse.bin"));
 }
 
-TEST_F(Engine, ACachedFileIsNotOpenedUnlessEveryFileIsVerified) {
+// A run that trusts the cache does not even open a file it vouches for; a
+// repair hashes every file, and finds damage that kept size and write time.
+TEST_F(Engine, RepairHashesWhatTheCacheVouchesFor) {
     publish("cached.bin", contentOf(6000, 12));
     placeLocal("cached.bin", contentOf(6000, 12));
-    writeManifest();
-    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
-
-    // Nobody else may even read it now: a run that trusts the cache still
-    // counts it good, a repair cannot hash it and has to download it.
-    HeldFile held = holdFile(local("cached.bin"), "r", "-");
-    ASSERT_NE(nullptr, held.process);
-    RunResult trusted = runUpdate(0);
-    RunResult repair = runUpdate(1);
-    releaseFile(&held);
-    EXPECT_EQ(UP_TO_DATE, texts(trusted).back());
-    EXPECT_EQ(1u, trusted.outcome);
-    EXPECT_EQ(0u, repair.outcome);
-    EXPECT_EQ(1, requestsFor("cached.bin"));
-}
-
-TEST_F(Engine, RepairFindsDamageTheCacheCannotSee) {
     publish("same-size.bin", contentOf(5000, 13));
     placeLocal("same-size.bin", contentOf(5000, 13));
     writeManifest();
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
 
-    // Same size and write time, other bytes.
     HANDLE file = CreateFileA(local("same-size.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
     FILETIME written;
     GetFileTime(file, nullptr, nullptr, &written);
     DWORD count = 0;
     WriteFile(file, "XXXX", 4, &count, nullptr);
     SetFileTime(file, nullptr, nullptr, &written);
     CloseHandle(file);
-
-    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
+    // Nobody else may even read cached.bin now: a repair cannot hash it and has to download it.
+    HeldFile held = holdFile(local("cached.bin"), "r", "-");
+    ASSERT_NE(nullptr, held.process);
+    RunResult trusted = runUpdate(0);
     RunResult repair = runUpdate(1);
-    EXPECT_EQ(updated(1), texts(repair).back());
+    releaseFile(&held);
+    EXPECT_EQ(UP_TO_DATE, texts(trusted).back());
+    EXPECT_EQ(failed(1), texts(repair).back());
     EXPECT_EQ(contentOf(5000, 13), readFile(local("same-size.bin")));
+    EXPECT_EQ(1, requestsFor("cached.bin"));
 }
 
 // Hashed on more threads than there are files or cores, a repair decides
@@ -625,20 +601,6 @@ TEST_F(Engine, ARepairOnManyThreadsDecidesAsOneThreadWould) {
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
 }
 
-TEST_F(Engine, DownloadedFilesAreRecordedOnlyAfterTheNextRunHashesThem) {
-    publish("new.bin", contentOf(700, 14));
-    publish("kept.bin", contentOf(800, 15));
-    placeLocal("kept.bin", contentOf(800, 15));
-    writeManifest();
-    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
-    EXPECT_EQ(std::string::npos, cacheFile().find("new.bin"));
-    EXPECT_NE(std::string::npos, cacheFile().find("kept.bin"));
-
-    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
-    EXPECT_NE(std::string::npos, cacheFile().find(sha256OfBytes(contentOf(700, 14)) + " 700 "));
-    EXPECT_EQ(1, requestsFor("new.bin"));
-}
-
 TEST_F(Engine, PathsThatDoNotFitFailWithoutWritingAnything) {
     std::string room(259 - clientDir.size() - 1, 'x');  // the target fits exactly
     std::string tooDeep = "deep\\" + std::string(room.size(), 'y');
@@ -665,13 +627,13 @@ TEST_F(Engine, APathListedTwiceInAnySpellingGivesOneJob) {
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(1)).back());
 }
 
-TEST_F(Engine, WorkersThatCannotStartLeaveNoJobBehind) {
+// Threads that cannot be created: the run's own thread works the queue, and
+// a run that cannot start at all leaves the launcher playable.
+TEST_F(Engine, ThreadsThatCannotStartLeaveNoJobBehind) {
     for (int i = 0; i < 12; ++i) publish("w" + std::to_string(i), contentOf(100 + i, i));
     writeManifest();
-    static int calls;
+    static int calls, allowed;
     for (int allow : {0, 3}) {
-        // Only the first `allow` workers get a thread; the run itself still starts.
-        static int allowed;
         allowed = allow;
         calls = 0;
         gStartThread = [](LPTHREAD_START_ROUTINE routine, void* argument) -> HANDLE {
@@ -679,20 +641,15 @@ TEST_F(Engine, WorkersThatCannotStartLeaveNoJobBehind) {
             return CreateThread(nullptr, 0, routine, argument, 0, nullptr);
         };
         for (int i = 0; i < 12; ++i) DeleteFileA(local("w" + std::to_string(i)).c_str());
-        RunResult run = runUpdate(0);
-        EXPECT_EQ(updated(12), texts(run).back()) << allow;
+        EXPECT_EQ(updated(12), texts(runUpdate(0)).back()) << allow;
         for (int i = 0; i < 12; ++i) EXPECT_EQ(contentOf(100 + i, i), readFile(local("w" + std::to_string(i))));
     }
-}
-
-TEST_F(Engine, ARunThatCannotStartLeavesTheLauncherPlayable) {
     gStartThread = [](LPTHREAD_START_ROUTINE, void*) -> HANDLE { return nullptr; };
     launcherState.mainWindow = nullptr;
     startUpdateRun(0);
     EXPECT_EQ(0, launcherState.updateRunning);
     EXPECT_EQ(1, launcherState.readyToPlay);
     gStartThread = defaultStartThread;
-    writeManifest();
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(1)).back());  // repair can be tried again
 }
 
