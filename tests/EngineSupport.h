@@ -42,6 +42,5 @@ std::string sha256OfBytes(const std::string& bytes);
 std::string contentOf(size_t size, unsigned seed);
 void writeFileMakingFolders(const std::string& path, const std::string& bytes);
 std::vector<LoggedRequest> readRequestLog(const std::string& logPath);
-int countStatus(const RunResult& run, const std::string& text);
 // The names of the root certificates this prefix trusts from the host (Wine's own left out).
 std::vector<std::string> hostRootNames();

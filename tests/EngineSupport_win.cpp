@@ -1,6 +1,5 @@
 #include "tests/EngineSupport.h"
 
-#include <bcrypt.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +8,7 @@
 #include "shell/LauncherState.h"
 #include "tests/TestFiles.h"
 #include "update/Digest.h"
+#include "update/Documents.h"
 #include "update/Status.h"
 
 static RunResult* currentRun = nullptr;
@@ -64,8 +64,6 @@ RunResult runUpdate(int fullVerify) {
         }
         DispatchMessageA(&msg);
     }
-    // Give a stray second WM_UPDATE_DONE the chance to show up.
-    Sleep(50);
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     gStatusObserver = nullptr;
     currentRun = nullptr;
@@ -86,17 +84,10 @@ std::string wineSide(const std::string& unixPath) {
 }
 
 std::string sha256OfBytes(const std::string& bytes) {
-    unsigned char digest[SHA256_SIZE] = {};
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
-    BCryptHashData(hash, (PUCHAR)bytes.data(), (ULONG)bytes.size(), 0);
-    BCryptFinishHash(hash, digest, sizeof(digest), 0);
-    BCryptDestroyHash(hash);
-    BCryptCloseAlgorithmProvider(algorithm, 0);
-    char hex[65];
-    digestToHex(digest, hex);
+    Sha256 digest;
+    char hex[DIGEST_TEXT_SIZE] = "";
+    if (sha256Begin(&digest) && sha256Add(&digest, bytes.data(), bytes.size())) sha256Finish(&digest, hex);
+    sha256End(&digest);
     return hex;
 }
 
@@ -152,12 +143,6 @@ std::vector<LoggedRequest> readRequestLog(const std::string& logPath) {
         begin = end + 1;
     }
     return requests;
-}
-
-int countStatus(const RunResult& run, const std::string& text) {
-    int count = 0;
-    for (const ObservedStatus& s : run.published) count += s.text == text;
-    return count;
 }
 
 std::vector<std::string> hostRootNames() {
