@@ -1,0 +1,26 @@
+// The two launcher.ini values as read into their 512-byte buffers.
+#include "shell/Config.h"
+#include "shell/LauncherState.h"
+#include "shell/Text.h"
+#include "tests/fuzz/Fuzz.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<char> value = nextString(&data, &size, CONFIG_URL_SIZE - 1);
+    size_t length = value.size() - 1;
+    char url[CONFIG_URL_SIZE];
+    memcpy(url, value.data(), value.size());
+
+    // Only a slash is ever added, and only where it fits.
+    normaliseUpdateUrl(url, sizeof(url));
+    size_t normalised = strnlen(url, sizeof(url));
+    FUZZ_CHECK(normalised < sizeof(url) && memcmp(url, value.data(), length) == 0);
+    FUZZ_CHECK(normalised == length || (normalised == length + 1 && url[length] == '/'));
+    // Documents and files are appended to an accepted URL as they are.
+    if (isAcceptedUpdateUrl(url)) FUZZ_CHECK(url[normalised - 1] == '/');
+    FUZZ_CHECK(!isLocalUrl(url) || startsWithIgnoreCase(url, "http://"));
+
+    memcpy(url, value.data(), value.size());
+    normaliseWebUrl(url);
+    FUZZ_CHECK(url[0] == 0 || (startsWithIgnoreCase(url, "https://") && strcmp(url, value.data()) == 0));
+    return 0;
+}
