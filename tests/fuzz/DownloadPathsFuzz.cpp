@@ -5,30 +5,27 @@
 #include "update/Download.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const uint8_t* again = data;
+    size_t againSize = size;
+    // The first string serves as the update URL and as the client folder.
     std::vector<char> base = nextString(&data, &size, CONFIG_URL_SIZE - 1);
+    std::vector<char> dir = nextString(&again, &againSize, CLIENT_DIR_SIZE - 1);
     std::vector<char> path = nextString(&data, &size, RELATIVE_PATH_SIZE - 1);
-    size_t baseLength = base.size() - 1, pathLength = path.size() - 1;
+    size_t baseLength = base.size() - 1, dirLength = dir.size() - 1, pathLength = path.size() - 1;
 
-    char url[FILE_URL_SIZE];
+    char url[FILE_URL_SIZE], local[LOCAL_PATH_SIZE], target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE];
     buildFileUrl(url, base.data(), path.data());
-    FUZZ_CHECK(strnlen(url, sizeof(url)) < sizeof(url) && memcmp(url, base.data(), baseLength) == 0);
+    FUZZ_CHECK(strnlen(url, sizeof(url)) < sizeof(url) && !memcmp(url, base.data(), baseLength));
     FUZZ_CHECK(!strchr(url + baseLength, '\\') && !strchr(url + baseLength, ' '));
 
-    // The base doubles as the client folder, cut to what the launcher holds.
-    size_t dirLength = baseLength < CLIENT_DIR_SIZE ? baseLength : CLIENT_DIR_SIZE - 1;
-    std::vector<char> dir(dirLength + 1);
-    memcpy(dir.data(), base.data(), dirLength);
-    char local[LOCAL_PATH_SIZE], target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE];
     // Whole or not at all: a cut path could name another file.
     int fits = buildLocalPath(local, dir.data(), path.data());
     FUZZ_CHECK(fits == (dirLength + 1 + pathLength < LOCAL_PATH_SIZE));
-    if (fits) {
-        FUZZ_CHECK(memcmp(local, dir.data(), dirLength) == 0 && local[dirLength] == '\\' &&
-                   strcmp(local + dirLength + 1, path.data()) == 0);
-    }
+    FUZZ_CHECK(!fits || (!memcmp(local, dir.data(), dirLength) && local[dirLength] == '\\' &&
+                         !strcmp(local + dirLength + 1, path.data())));
     if (buildJobPaths(dir.data(), path.data(), target, part)) {
-        FUZZ_CHECK(fits && strcmp(target, local) == 0);
-        FUZZ_CHECK(strnlen(part, sizeof(part)) < sizeof(part) && strcmp(part + strlen(target), ".part") == 0);
+        FUZZ_CHECK(fits && !strcmp(target, local) && strnlen(part, sizeof(part)) < sizeof(part) &&
+                   !strcmp(part + strlen(target), ".part"));
     }
     return 0;
 }

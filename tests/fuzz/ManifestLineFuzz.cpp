@@ -4,37 +4,29 @@
 #include "update/ClientPath.h"
 #include "update/Documents.h"
 
-// The same path as Windows reads it: A-Z case and both separators swapped.
-static std::vector<char> swappedSpelling(const char* path) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    strcpy(launcherState.ownExeName, "Game Launcher.exe");
+    std::vector<char> line = nextString(&data, &size, SIZE_MAX);
+    ManifestEntry entry;
+    int accepted = parseManifestLine(line.data(), &entry);
+    if (!parseManifestFields(line.data(), &entry)) return 0;
+    const char* path = entry.path;
+    FUZZ_CHECK(strnlen(entry.sha256, DIGEST_TEXT_SIZE) == 64 && strnlen(path, RELATIVE_PATH_SIZE) < RELATIVE_PATH_SIZE);
+    FUZZ_CHECK(path[0] && !strpbrk(path, "\r\n"));
+
+    // Windows reads A-Z in either case and both separators alike: same file, same decision.
     std::vector<char> swapped(path, path + strlen(path) + 1);
     for (char& c : swapped) {
         if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c ^= 0x20;
         c = c == '/' ? '\\' : c == '\\' ? '/' : c;
     }
-    return swapped;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    strcpy(launcherState.ownExeName, "Game Launcher.exe");
-    std::vector<char> line = nextString(&data, &size, SIZE_MAX);
-    ManifestEntry fields, entry;
-    int read = parseManifestFields(line.data(), &fields);
-    int accepted = parseManifestLine(line.data(), &entry);
-    FUZZ_CHECK(read || !accepted);
-    if (!read) return 0;
-    size_t pathLength = strnlen(fields.path, sizeof(fields.path));
-    FUZZ_CHECK(strnlen(fields.sha256, sizeof(fields.sha256)) == 64 && pathLength > 0 &&
-               pathLength < RELATIVE_PATH_SIZE);
-    FUZZ_CHECK(!strpbrk(fields.path, "\r\n"));
-
-    // Windows reads the swapped spelling as the same file: same decision, same hash.
-    int refusal = clientPathRefusal(fields.path, launcherState.ownExeName);
-    std::vector<char> swapped = swappedSpelling(fields.path);
-    FUZZ_CHECK(sameClientPath(fields.path, swapped.data()));
-    FUZZ_CHECK(clientPathHash(fields.path) == clientPathHash(swapped.data()));
-    FUZZ_CHECK(clientPathRefusal(swapped.data(), launcherState.ownExeName) == refusal);
-    if (!accepted) return 0;
-    FUZZ_CHECK(!strchr(fields.path, ':') && !strstr(fields.path, "..") && !sameClientPath(fields.path, "launcher.ini"));
-    FUZZ_CHECK(!sameClientPath(fields.path, launcherState.ownExeName));
+    FUZZ_CHECK(sameClientPath(path, swapped.data()) && clientPathHash(path) == clientPathHash(swapped.data()));
+    const char* exe = launcherState.ownExeName;
+    FUZZ_CHECK(clientPathRefusal(swapped.data(), exe) == clientPathRefusal(path, exe));
+    // An accepted path stays in the client folder and names none of the launcher's files.
+    if (accepted) {
+        FUZZ_CHECK(!strchr(path, ':') && !strstr(path, "..") && !sameClientPath(path, "launcher.ini") &&
+                   !sameClientPath(path, exe));
+    }
     return 0;
 }

@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
         std::error_code error;
         for (const auto& file : std::filesystem::directory_iterator(argv[i], error)) {
             std::ifstream in(file.path(), std::ios::binary);
-            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            // An exactly sized block, as libFuzzer hands it over, so an over-read is seen.
+            std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            // An exactly sized block, as libFuzzer hands it over, so that an over-read shows.
             std::vector<uint8_t> input(bytes.begin(), bytes.end());
             LLVMFuzzerTestOneInput(input.empty() ? (const uint8_t*)"" : input.data(), input.size());
             ++inputs;
