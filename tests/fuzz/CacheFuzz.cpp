@@ -1,13 +1,9 @@
 // The cache file's text as the loader reads it: every record terminated and
-// found again by its path. Then one line alone, against the C library.
+// found again by its path. Then one line alone against the C library.
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
 #include "tests/fuzz/Fuzz.h"
 #include "update/Cache.h"
-
-static void checkRecord(const CacheEntry& entry) {
-    FUZZ_CHECK(memchr(entry.sha256, 0, sizeof(entry.sha256)) && memchr(entry.path, 0, sizeof(entry.path)));
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The loader takes the file's bytes as they are, without a terminator.
@@ -15,9 +11,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     loadCacheText(file.data(), file.size());
     const LauncherState& s = launcherState;
     for (int32_t i = 0; i < s.cacheCount; ++i) {
-        checkRecord(s.cacheEntries[i]);
-        const CacheEntry* found = findCacheEntry(s.cacheEntries[i].path);
-        FUZZ_CHECK(found && found <= &s.cacheEntries[i] && equalsIgnoreCase(found->path, s.cacheEntries[i].path));
+        const CacheEntry& entry = s.cacheEntries[i];
+        FUZZ_CHECK(memchr(entry.sha256, 0, sizeof(entry.sha256)) && memchr(entry.path, 0, sizeof(entry.path)));
+        const CacheEntry* found = findCacheEntry(entry.path);
+        FUZZ_CHECK(found && found <= &entry && equalsIgnoreCase(found->path, entry.path));
     }
     clearCache();  // keeps its storage: memory stays what the largest input needed
 
@@ -29,9 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int read =
         sscanf(text.data(), "%64s %llu %u %u %259[^\r\n]", expected.sha256, &bytes, &high, &low, expected.path) == 5;
     FUZZ_CHECK(parseCacheLine(text.data(), &line) == read);
-    if (!read) return 0;
-    checkRecord(line);
-    FUZZ_CHECK(!strcmp(line.sha256, expected.sha256) && !strcmp(line.path, expected.path) && line.size == bytes &&
-               line.writeTime.high == high && line.writeTime.low == low);
+    // Equal strings are terminated within their fields too.
+    FUZZ_CHECK(!read || (!strcmp(line.sha256, expected.sha256) && !strcmp(line.path, expected.path) &&
+                         line.size == bytes && line.writeTime.high == high && line.writeTime.low == low));
     return 0;
 }

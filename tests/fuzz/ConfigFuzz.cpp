@@ -17,7 +17,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(normalised == length || (normalised == length + 1 && url[length] == '/'));
     // Documents and files are appended to an accepted URL as they are.
     if (isAcceptedUpdateUrl(url)) FUZZ_CHECK(url[normalised - 1] == '/');
-    FUZZ_CHECK(!isLocalUrl(url) || startsWithIgnoreCase(url, "http://"));
 
     memcpy(url, value.data(), value.size());
     normaliseWebUrl(url);

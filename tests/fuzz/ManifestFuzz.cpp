@@ -23,7 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         line = lineFeed ? lineFeed + 1 : nullptr;
     }
-    FUZZ_CHECK(seen.count == kept.size());
     freePathSet(&seen);
     return 0;
 }

@@ -11,8 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int accepted = parseManifestLine(line.data(), &entry);
     if (!parseManifestFields(line.data(), &entry)) return 0;
     const char* path = entry.path;
-    FUZZ_CHECK(strnlen(entry.sha256, DIGEST_TEXT_SIZE) == 64 && strnlen(path, RELATIVE_PATH_SIZE) < RELATIVE_PATH_SIZE);
-    FUZZ_CHECK(path[0] && !strpbrk(path, "\r\n"));
+    FUZZ_CHECK(strnlen(entry.sha256, DIGEST_TEXT_SIZE) == 64 &&
+               strnlen(path, RELATIVE_PATH_SIZE) < RELATIVE_PATH_SIZE && path[0] && !strpbrk(path, "\r\n"));
 
     // Windows reads A-Z in either case and both separators alike: same file, same decision.
     std::vector<char> swapped(path, path + strlen(path) + 1);
