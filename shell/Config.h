@@ -17,5 +17,6 @@ void normaliseWebUrl(char* url);
 // this machine, and the trailing "/" that normalisation adds.
 int isAcceptedUpdateUrl(const char* url);
 
-// Plain HTTP to this machine: such requests get no secure-channel flag.
+// Plain HTTP to this machine ("http://127.0.0.1" or "http://localhost", then
+// a port, a path or nothing): such requests get no secure-channel flag.
 int isLocalUrl(const char* url);

@@ -16,8 +16,12 @@ void normaliseWebUrl(char* url) {
     if (url[0] != 0 && !startsWithIgnoreCase(url, "https://")) url[0] = 0;
 }
 
+// The host must end with the prefix: "http://localhost.example.com/" is
+// another machine, and plain HTTP to it would be neither local nor safe.
 int isLocalUrl(const char* url) {
-    return startsWithIgnoreCase(url, "http://127.0.0.1") || startsWithIgnoreCase(url, "http://localhost");
+    if (!startsWithIgnoreCase(url, "http://127.0.0.1") && !startsWithIgnoreCase(url, "http://localhost")) return 0;
+    char next = url[16];
+    return next == 0 || next == ':' || next == '/';
 }
 
 int isAcceptedUpdateUrl(const char* url) {

@@ -29,6 +29,8 @@ TEST(UpdateUrl, GetsOneTrailingSlashAndIsUsedOnlyOverHttpsOrToThisMachine) {
                  {"HTTP://127.0.0.1", "HTTP://127.0.0.1/", true, true},
                  {"http://cdn.example.invalid", "http://cdn.example.invalid/", false, false},
                  {"http://127.0.0.2", "http://127.0.0.2/", false, false},
+                 {"http://localhost.example.invalid", "http://localhost.example.invalid/", false, false},
+                 {"http://127.0.0.1.example.invalid:80", "http://127.0.0.1.example.invalid:80/", false, false},
                  {"https://localhost", "https://localhost/", true, false},
                  {"ftp://localhost", "ftp://localhost/", false, false},
                  {"https:/cdn.example.invalid", "https:/cdn.example.invalid/", false, false}};

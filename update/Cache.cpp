@@ -176,9 +176,13 @@ static int loadCacheLine(const char* line, size_t length) {
 
 void loadCacheText(const char* text, size_t length) {
     clearCache();
+    // Room at once for the records the file holds, judged by its lines but
+    // never beyond what its bytes hold as the launcher writes records (more
+    // than 70 bytes each): a file of blank lines reserves nothing to speak of.
     size_t lines = 0;
     for (size_t i = 0; i < length; ++i) lines += text[i] == '\n';
-    reserveCache(lines + 1);
+    size_t mostRecords = length / CACHE_SHORTEST_LINE + 1;
+    reserveCache(lines < mostRecords ? lines + 1 : mostRecords);
     for (size_t start = 0; start < length;) {
         const char* lineFeed = (const char*)memchr(text + start, '\n', length - start);
         size_t end = lineFeed ? (size_t)(lineFeed - text) + 1 : length;  // the line feed belongs to its line
