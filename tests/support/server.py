@@ -22,27 +22,20 @@ Log: one JSON line per finished request: path (as requested), method, ua, range
 (the Range header or ""), status, bytes (of body sent), inflight (requests in
 flight when it started, itself included), start, end (epoch seconds), tls.
 
-Faults: <root>/.faults.json, read for every request: {PATH or "*": {KEY: VALUE}}.
-PATH is the request path without its query; a path's keys override those of "*"
-one by one, and null removes one. Files named .faults* or .release* are never
-served. Keys:
-  status N, retry_after TEXT   answer N (with a Retry-After header)
-  times N                      only the path's first N requests are faulty
-  delay S                      wait S seconds before the headers
-  hold NAME                    wait for <root>/.release-NAME before the headers,
-    hold_after N               or after the headers and N body bytes
-  drop_after N, reset true     close (RST with reset) after the headers and N bytes
-  stall_after N                send nothing more after the headers and N bytes
-  stall_headers true           never answer
-  drip S, slow N               the body byte by byte S seconds apart, or in
-                               N-byte pieces 0.05 s apart
-  length N                     declare Content-Length N, send the file, close
-  no_length true               no Content-Length: the body ends with the connection
-  redirect PATH                302 to PATH on the same server
-  ignore_range true            200 with the whole file even for a Range request
-  range_shift N                a 206 whose range and body start N bytes late
-  signed_by KEY                for PATH.sig, PATH signed by the private KEY
-                               (as openssl dgst -sha256 -sign does)
+Faults: <root>/.faults.json, read for every request: {PATH or "*": {KEY: VALUE}}, PATH
+without its query; a path's keys override those of "*" one by one, null removes one.
+Files named .faults* or .release* are never served. Keys: status N (that answer;
+retry_after TEXT adds a Retry-After header); times N (only the path's first N requests
+are faulty); delay S (seconds before the headers); hold NAME (wait for
+<root>/.release-NAME before the headers, or with hold_after N after the headers and N
+body bytes); drop_after N (close after the headers and N bytes; RST with reset true);
+stall_after N (then send nothing more); stall_headers true (never answer); drip S (the
+body byte by byte S seconds apart); slow N (N-byte pieces 0.05 s apart); length N
+(declare Content-Length N, send the file, close); no_length true (no Content-Length:
+the body ends with the connection); redirect PATH (302 to PATH on the same server);
+ignore_range true (200 with the whole file even for a Range request); range_shift N
+(a 206 whose range and body start N bytes late); signed_by KEY (for PATH.sig, PATH
+signed by the private KEY, as openssl dgst -sha256 -sign does).
 Holds and stalls last at most 300 s; stalls end when the client closes.
 """
 
