@@ -223,55 +223,43 @@ TEST_F(PublishFolder, VerifyReportsEveryKindOfProblemWithItsPath) {
     EXPECT_EQ(std::string::npos, run.out.find("line 6")) << "a blank line is no problem";
 }
 
-TEST_F(PublishFolder, CheckNewsReportsWhatTheWindowLosesAndShowsTheFirstFour) {
-    std::string longCaption = std::string(95, 'C') + "cut";
-    std::string longHeadline = std::string(95, 'H') + "lost";
-    put("news.txt", "Novedades|Servidor abierto\r\n"
-                    "just text without a bar\r\n" +
-                        longCaption + "|short\r\n"
-                        "short|" + longHeadline + "\r\n"
-                        "\r\n"
-                        "Evento|Doble XP\r\n"
-                        "Extra|never shown\r\n");
-    ToolRun run = runTool({"check-news", at("news.txt")});
-    EXPECT_EQ(1, run.status);
-    const std::string expected[] = {
-        "line 2: no \"|\"; the launcher ignores this line: \"just text without a bar\"",
-        "line 3: the caption is 98 bytes; the window shows the first 95: \"" + std::string(95, 'C') +
-            "\" and cuts \"cut\"",
-        "line 4: the headline is 99 bytes; the window shows the first 95: \"" + std::string(95, 'H') +
-            "\" and cuts \"lost\"",
-        "line 7: past the fourth item; never shown: \"Extra|never shown\"",
-        "The window shows:\n"
-        "  1. Novedades | Servidor abierto\n"
-        "  2. " + std::string(95, 'C') + " | short\n"
-        "  3. short | " + std::string(95, 'H') + "\n"
-        "  4. Evento | Doble XP\n",
-        ": 4 problem(s)",
+TEST_F(PublishFolder, CheckNewsReportsWhatTheWindowLosesAndShowsWhatItKeeps) {
+    const std::string c95(95, 'C'), h95(95, 'H'), emptyNote = "(the file is empty or holds only blank lines)";
+    const struct {
+        std::string text;
+        int status;
+        std::vector<std::string> found;
+        std::string absent;
+    } cases[] = {
+        {"Novedades|Servidor abierto\r\n", 0,
+         {"The window shows:\n  1. Novedades | Servidor abierto\n", "the window shows all 1 item(s) as written"},
+         "problem"},
+        {"Novedades|Servidor abierto\r\njust text without a bar\r\n" + c95 + "cut|short\r\nshort|" + h95 +
+             "lost\r\n\r\nEvento|Doble XP\r\nExtra|never shown\r\n",
+         1,
+         {"line 2: no \"|\"; the launcher ignores this line: \"just text without a bar\"",
+          "line 3: the caption is 98 bytes; the window shows the first 95: \"" + c95 + "\" and cuts \"cut\"",
+          "line 4: the headline is 99 bytes; the window shows the first 95: \"" + h95 + "\" and cuts \"lost\"",
+          "line 7: past the fourth item; never shown: \"Extra|never shown\"",
+          "The window shows:\n  1. Novedades | Servidor abierto\n  2. " + c95 + " | short\n  3. short | " + h95 +
+              "\n  4. Evento | Doble XP\n",
+          ": 4 problem(s)"},
+         "line 5"},  // a blank line is no problem
+        // A lone CR hides the rest of its line; a NUL hides the rest of the file.
+        {"Uno|a\rDos|b\nTres|c", 1,
+         {"line 1: the text after a carriage return is ignored: \"Dos|b\"", "  1. Uno | a\n  2. Tres | c\n"}, "Dos | b"},
+        {std::string("Uno|a\r\nDos|b\0Tres|c\r\n", 21), 1,
+         {"a NUL byte at offset 12; the launcher reads nothing after it"}, "Tres"},
+        {"", 1, {emptyNote, "The window shows no news."}, "  1."},
+        {"\r\n\r\n", 1, {emptyNote, "The window shows no news."}, "  1."},
+        {"  \n", 1, {emptyNote, "The window shows no news."}, "  1."},
     };
-    for (const std::string& message : expected) EXPECT_NE(std::string::npos, run.out.find(message)) << message;
-    EXPECT_EQ(std::string::npos, run.out.find("line 5")) << "a blank line is no problem";
-}
-
-TEST_F(PublishFolder, CheckNewsFindsTextTheLauncherNeverReads) {
-    put("cr.txt", "Uno|a\rDos|b\nTres|c");  // a lone CR hides the rest of its line
-    ToolRun cr = runTool({"check-news", at("cr.txt")});
-    EXPECT_EQ(1, cr.status);
-    EXPECT_NE(std::string::npos, cr.out.find("line 1: the text after a carriage return is ignored: \"Dos|b\""));
-    EXPECT_NE(std::string::npos, cr.out.find("  1. Uno | a\n  2. Tres | c\n")) << cr.out;
-
-    put("with-nul.txt", std::string("Uno|a\r\nDos|b\0Tres|c\r\n", 21));
-    ToolRun nul = runTool({"check-news", at("with-nul.txt")});
-    EXPECT_EQ(1, nul.status);
-    EXPECT_NE(std::string::npos, nul.out.find("a NUL byte at offset 12; the launcher reads nothing after it"));
-    EXPECT_EQ(std::string::npos, nul.out.find("Tres")) << nul.out;
-
-    for (const char* empty : {"", "\r\n\r\n", "  \n"}) {
-        put("empty.txt", empty);
-        ToolRun run = runTool({"check-news", at("empty.txt")});
-        EXPECT_EQ(1, run.status) << "\"" << empty << "\"";
-        EXPECT_NE(std::string::npos, run.out.find("(the file is empty or holds only blank lines)")) << run.out;
-        EXPECT_NE(std::string::npos, run.out.find("The window shows no news.")) << run.out;
+    for (const auto& c : cases) {
+        put("news.txt", c.text);
+        ToolRun run = runTool({"check-news", at("news.txt")});
+        EXPECT_EQ(c.status, run.status) << c.text;
+        for (const std::string& part : c.found) EXPECT_NE(std::string::npos, run.out.find(part)) << part << "\n" << run.out;
+        EXPECT_EQ(std::string::npos, run.out.find(c.absent)) << c.absent << "\n" << run.out;
     }
 }
 
