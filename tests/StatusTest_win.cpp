@@ -33,28 +33,22 @@ struct Status : ::testing::Test {
 };
 
 // The window repaints the whole state when it takes the message, so changes
-// made while one waits there post nothing more.
-TEST_F(Status, FormatsCutsAndKeepsOneMessageWaitingAtMost) {
-    drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED);
-    takeStatusChanged();
+// made while one waits there post nothing more. (The engine tests check the
+// texts that runs format.)
+TEST_F(Status, CutsLongTextsAndKeepsOneMessageWaitingAtMost) {
     publishStatusText("Iniciando...");
     EXPECT_EQ("Iniciando...", current());
     EXPECT_EQ(0, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
 
-    setStatus("Descargando %d archivo(s)...", 3);
-    EXPECT_EQ("Descargando 3 archivo(s)...", current());
     std::string longText(300, 'l');
     setStatus("%s", longText.c_str());
     EXPECT_EQ(longText.substr(0, 255), current());
     setProgress(999);
-    EXPECT_EQ(999, launcherState.progressPermille);
     EXPECT_EQ(1, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
 
     takeStatusChanged();  // the window took it: the next change posts again
-    setStatus("%d archivo(s) no se pudieron actualizar. Proba Reparar.", 2);
-    EXPECT_EQ("2 archivo(s) no se pudieron actualizar. Proba Reparar.", current());
+    setProgress(0);
     EXPECT_EQ(1, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
-    takeStatusChanged();
 }
 
 // Each writer sets texts made of one letter, with a length that varies per
@@ -90,7 +84,6 @@ TEST_F(Status, ConcurrentWritersNeverShowAHalfWrittenText) {
     EXPECT_GT(copies.load(), 0);
     EXPECT_EQ(0, torn.load());
     EXPECT_EQ(1, drainMessages(launcherState.mainWindow, WM_STATUS_CHANGED));
-    takeStatusChanged();
 }
 
 }  // namespace
