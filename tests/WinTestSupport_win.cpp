@@ -1,15 +1,6 @@
 #include "tests/WinTestSupport.h"
 
 #include <stdio.h>
-#include <string.h>
-
-static std::string besideTestProgram(const char* name) {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof(path));
-    char* slash = strrchr(path, '\\');
-    if (slash) slash[1] = 0;
-    return std::string(path) + name;
-}
 
 HeldFile holdFile(const std::string& path, const char* access, const char* share) {
     static unsigned counter = 0;
@@ -20,14 +11,13 @@ HeldFile holdFile(const std::string& path, const char* access, const char* share
     HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, readyName);
     HeldFile held = {nullptr, CreateEventA(nullptr, TRUE, FALSE, releaseName)};
 
-    std::string program = besideTestProgram("hold_file.exe");
-    std::string commandLine = "\"" + program + "\" \"" + path + "\" " + access + " " + share + " " + readyName +
-                              " " + releaseName;
+    // Without an application name Windows looks first in the test program's own folder.
+    std::string commandLine =
+        "hold_file.exe \"" + path + "\" " + access + " " + share + " " + readyName + " " + releaseName;
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
-    if (CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
+    if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         CloseHandle(info.hThread);
         HANDLE waitFor[2] = {ready, info.hProcess};
         // The holder either signals that it holds the file, or exits.
