@@ -13,6 +13,7 @@ import argparse
 import hashlib
 import json
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -104,14 +105,11 @@ class WindowTest(unittest.TestCase):
     def makeClient(self, case, body, webUrl, game=True):
         """Publishes one file (and news) for case and makes a client folder for it."""
         self.case = case
-        release = os.path.join(ROOT, case)
-        os.makedirs(release)
-        with open(os.path.join(release, "data.bin"), "wb") as f:
-            f.write(body)
-        with open(os.path.join(release, "manifest.txt"), "w") as f:
-            f.write("%s %d data.bin\n" % (hashlib.sha256(body).hexdigest(), len(body)))
-        with open(os.path.join(release, "news.txt"), "w") as f:
-            f.write("General|Bienvenidos\n")
+        release = pathlib.Path(ROOT, case)
+        release.mkdir()
+        (release / "data.bin").write_bytes(body)
+        (release / "manifest.txt").write_text("%s %d data.bin\n" % (hashlib.sha256(body).hexdigest(), len(body)))
+        (release / "news.txt").write_text("General|Bienvenidos\n")
         self.client = os.path.join(WORK, case + " client")  # a space: the game must still start from it
         os.makedirs(self.client)
         shutil.copy(ARGS.launcher, os.path.join(self.client, "OrvelLauncher.exe"))
@@ -129,13 +127,10 @@ class WindowTest(unittest.TestCase):
 
     def fault(self, name, fault):
         """Sets the server's fault for one of this case's files."""
-        path, faults = os.path.join(ROOT, ".faults.json"), {}
-        if os.path.exists(path):
-            with open(path) as f:
-                faults = json.load(f)
+        path = os.path.join(ROOT, ".faults.json")
+        faults = json.loads(pathlib.Path(path).read_text()) if os.path.exists(path) else {}
         faults["/%s/%s" % (self.case, name)] = fault
-        with open(path + ".new", "w") as f:
-            json.dump(faults, f)
+        pathlib.Path(path + ".new").write_text(json.dumps(faults))
         os.replace(path + ".new", path)  # the server never sees half a file
 
     def hold(self, name, until):
@@ -150,11 +145,7 @@ class WindowTest(unittest.TestCase):
             return sum(json.loads(line)["path"] == "/%s/%s" % (self.case, name) for line in f)
 
     def lines(self, path):
-        try:
-            with open(path, errors="replace") as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return pathlib.Path(path).read_text(errors="replace").splitlines() if os.path.exists(path) else []
 
     # --- the launcher and its window ---------------------------------------------
 
@@ -352,8 +343,7 @@ if __name__ == "__main__":
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     if not os.environ.get("DISPLAY") and os.environ.get("ORVEL_TEST_DISPLAY_FILE"):
-        with open(os.environ["ORVEL_TEST_DISPLAY_FILE"]) as f:
-            os.environ["DISPLAY"] = f.read().strip()
+        os.environ["DISPLAY"] = pathlib.Path(os.environ["ORVEL_TEST_DISPLAY_FILE"]).read_text().strip()
     if not os.environ.get("DISPLAY") or not os.environ.get("ORVEL_TEST_ROOT"):
         sys.exit("test_window.py: needs an X screen and tests/support/server.py around it")
     if run("xdotool", "getdisplaygeometry").split() != ["1920", "1080"]:
