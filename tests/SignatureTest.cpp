@@ -21,12 +21,10 @@ std::string hex(const std::string& digits) {
 }
 
 // tests/data/signed-message.sig: r has a leading zero, s has none.
-const std::string OPENSSL_DER =
-    hex("3045 022100a71a77e3d869a414334a3ef4267c18c710de37da588be632366df00ddca1beb7"
-        "02205cf48e1dd26bab3e9e464fc32d2bcc16377a10e3006676f0d3f76db77fd3eb65");
-const std::string OPENSSL_RS =
-    hex("a71a77e3d869a414334a3ef4267c18c710de37da588be632366df00ddca1beb7"
-        "5cf48e1dd26bab3e9e464fc32d2bcc16377a10e3006676f0d3f76db77fd3eb65");
+const std::string OPENSSL_R = "a71a77e3d869a414334a3ef4267c18c710de37da588be632366df00ddca1beb7";
+const std::string OPENSSL_S = "5cf48e1dd26bab3e9e464fc32d2bcc16377a10e3006676f0d3f76db77fd3eb65";
+const std::string OPENSSL_DER = hex("3045 022100" + OPENSSL_R + "0220" + OPENSSL_S);
+const std::string OPENSSL_RS = hex(OPENSSL_R + OPENSSL_S);
 
 // tests/data/release-1.pub, its point X||Y, and its compressed form.
 const std::string PEM_LINE_1 = "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE0kDDZ9Krs7nVDTumhwh1O3SA3DrU";
@@ -50,26 +48,20 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return at == std::string::npos ? text : text.replace(at, from.size(), to);
 }
 
-// "" when rejected, else r||s; a rejected input leaves the output as it was.
-// Inputs are copied to blocks of their exact size, so that AddressSanitizer
-// sees any read past the end.
-std::string parsedDer(const std::string& der) {
-    unsigned char rs[SIGNATURE_PAIR_SIZE];
-    memset(rs, 0xa5, sizeof(rs));
-    std::vector<unsigned char> exact(der.begin(), der.end());
-    if (parseEcdsaP256DerSignature(exact.data(), exact.size(), rs)) return std::string((char*)rs, 64);
-    EXPECT_EQ(std::string(64, '\xa5'), std::string((char*)rs, 64));
+// "" when rejected, else r||s or X||Y; a rejected input leaves the output as it
+// was. Inputs are copied to blocks of their exact size, so that
+// AddressSanitizer sees any read past the end.
+template <typename Byte>
+std::string parsed(int (*parse)(const Byte*, size_t, unsigned char*), const std::string& input) {
+    unsigned char pair[SIGNATURE_PAIR_SIZE];
+    memset(pair, 0xa5, sizeof(pair));
+    std::vector<Byte> exact(input.begin(), input.end());
+    if (parse(exact.data(), exact.size(), pair)) return std::string((char*)pair, 64);
+    EXPECT_EQ(std::string(64, '\xa5'), std::string((char*)pair, 64));
     return "";
 }
-
-std::string parsedPem(const std::string& text) {
-    unsigned char xy[SIGNATURE_PAIR_SIZE];
-    memset(xy, 0xa5, sizeof(xy));
-    std::vector<char> exact(text.begin(), text.end());
-    if (parseP256PublicKeyPem(exact.data(), exact.size(), xy)) return std::string((char*)xy, 64);
-    EXPECT_EQ(std::string(64, '\xa5'), std::string((char*)xy, 64));
-    return "";
-}
+std::string parsedDer(const std::string& der) { return parsed(parseEcdsaP256DerSignature, der); }
+std::string parsedPem(const std::string& text) { return parsed(parseP256PublicKeyPem, text); }
 
 TEST(SignatureDer, ReadsMinimalNumbersIntoFixedWidth) {
     const std::string one = std::string(31, 0) + "\x01", high = std::string(31, 0) + "\x80";
