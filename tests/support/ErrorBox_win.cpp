@@ -7,18 +7,13 @@
 #include <stdio.h>
 #include <string.h>
 
-static HWND findBox(const char* caption) {
-    for (int i = 0; i < 300; ++i) {
-        HWND box = FindWindowA("#32770", caption);
-        if (box) return box;
-        Sleep(100);
-    }
-    return nullptr;
-}
-
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
-    HWND box = findBox(argv[1]);
+    HWND box = FindWindowA("#32770", argv[1]);
+    for (int i = 0; !box && i < 300; ++i) {  // up to 30 s
+        Sleep(100);
+        box = FindWindowA("#32770", argv[1]);
+    }
     if (!box) {
         printf("no message box captioned \"%s\"\n", argv[1]);
         return 1;
