@@ -1,6 +1,5 @@
 #include "tests/TestFiles.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -58,9 +57,4 @@ std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-bool fileExists(const std::string& path) {
-    FILE* file = fopen(path.c_str(), "rb");
-    if (!file) return false;
-    fclose(file);
-    return true;
-}
+bool fileExists(const std::string& path) { return std::ifstream(path, std::ios::binary).is_open(); }
