@@ -31,9 +31,9 @@ std::string bigContent() {
     return bytes;
 }
 
-std::string refusalOf(const std::string& path, int clientDirLength = PUBLISH_DEFAULT_CLIENT_DIR_LENGTH) {
+std::string refusalOf(const std::string& path) {
     char reason[PUBLISH_REASON_SIZE];
-    if (!findPathRefusal(path.c_str(), clientDirLength, reason, sizeof(reason))) return "";
+    if (!findPathRefusal(path.c_str(), PUBLISH_DEFAULT_CLIENT_DIR_LENGTH, reason, sizeof(reason))) return "";
     return reason;
 }
 
@@ -76,17 +76,18 @@ struct PublishFolder : ::testing::Test {
 TEST(PublishPathRules, RefusesWhatAWindowsClientCannotHoldOrTheLauncherSkips) {
     const char* const cases[][2] = {
         {"/etc/passwd", "absolute"}, {" lead.txt", "begins with a blank"}, {"a\tb", "control character 0x09"},
-        {"caf\xc3\xa9.txt", "non-ASCII byte 0xc3"}, {"data/../x.dll", "\"..\""}, {"data/a\\b.bin", "'\\' inside a name"},
-        {"a<b", "'<'"}, {"a>b", "'>'"}, {"a:b", "':'"}, {"a\"b", "'\"'"}, {"a|b", "'|'"}, {"a?b", "'?'"}, {"a*b", "'*'"},
+        {"caf\xc3\xa9.txt", "non-ASCII byte 0xc3"}, {"data/../x.dll", "\"..\""},
+        {"data/a\\b.bin", "'\\' inside a name"}, {"a<b", "'<'"}, {"a>b", "'>'"}, {"a:b", "':'"}, {"a\"b", "'\"'"},
+        {"a|b", "'|'"}, {"a?b", "'?'"}, {"a*b", "'*'"},
         {"data/readme.", "ends in a dot or a blank"}, {"./x", "\".\" as a name"}, {"a//b", "empty name"},
-        {"deep/Nul/x.bin", "reserved device name"}, {"x.part", "temporary download"},
-        {"LAUNCHER.INI", "launcher's own file"},
+        {"deep/Nul/x.bin", "reserved device name"}, {"x.part", "temporary download"}, {"LAUNCHER.INI", "own file"},
         {"main.exe", ""}, {"data/my file.bin", ""}, {".hidden/a.b", ""}, {"sub/launcher.ini", ""},
         {"x~y!@#$%^&()[]{}=+,;'`.txt", ""},
     };
     for (const auto& c : cases) {
         std::string refusal = refusalOf(c[0]);
-        EXPECT_TRUE(c[1][0] ? refusal.find(c[1]) != std::string::npos : refusal.empty()) << c[0] << ": " << refusal;
+        bool expected = c[1][0] ? refusal.find(c[1]) != std::string::npos : refusal.empty();
+        EXPECT_TRUE(expected) << c[0] << ": \"" << refusal << "\"";
     }
 }
 
@@ -242,7 +243,8 @@ TEST_F(PublishFolder, CheckNewsReportsWhatTheWindowLosesAndShowsWhatItKeeps) {
          "line 5"},  // a blank line is no problem
         // A lone CR hides the rest of its line; a NUL hides the rest of the file.
         {"Uno|a\rDos|b\nTres|c", 1,
-         {"line 1: the text after a carriage return is ignored: \"Dos|b\"", "  1. Uno | a\n  2. Tres | c\n"}, "Dos | b"},
+         {"line 1: the text after a carriage return is ignored: \"Dos|b\"", "  1. Uno | a\n  2. Tres | c\n"},
+         "Dos | b"},
         {std::string("Uno|a\r\nDos|b\0Tres|c\r\n", 21), 1,
          {"a NUL byte at offset 12; the launcher reads nothing after it"}, "Tres"},
         {"", 1, {emptyNote, "The window shows no news."}, "  1."},
@@ -253,7 +255,9 @@ TEST_F(PublishFolder, CheckNewsReportsWhatTheWindowLosesAndShowsWhatItKeeps) {
         put("news.txt", c.text);
         ToolRun run = runTool({"check-news", at("news.txt")});
         EXPECT_EQ(c.status, run.status) << c.text;
-        for (const std::string& part : c.found) EXPECT_NE(std::string::npos, run.out.find(part)) << part << "\n" << run.out;
+        for (const std::string& part : c.found) {
+            EXPECT_NE(std::string::npos, run.out.find(part)) << part << "\n" << run.out;
+        }
         EXPECT_EQ(std::string::npos, run.out.find(c.absent)) << c.absent << "\n" << run.out;
     }
 }
