@@ -8,8 +8,8 @@
 
 #include <stdint.h>
 
-#include "update/Documents.h"
 #include "update/Cache.h"
+#include "update/Documents.h"
 
 struct HWND__;
 struct HBITMAP__;
@@ -21,19 +21,14 @@ enum {
     WM_STATUS_CHANGED = 0x8002  // repaint: status, progress or news changed
 };
 
-enum {
-    STATUS_TEXT_SIZE = 256,
-    CLIENT_DIR_SIZE = 260,
-    CONFIG_URL_SIZE = 512,
-    NEWS_ITEM_CAPACITY = 4
-};
+enum { STATUS_TEXT_SIZE = 256, CLIENT_DIR_SIZE = 260, CONFIG_URL_SIZE = 512, NEWS_ITEM_CAPACITY = 4 };
 
 struct LauncherState {
-    HWND__* mainWindow;                 // window, once at start-up
-    char clientDir[CLIENT_DIR_SIZE];    // no trailing backslash
-    char ownExeName[CLIENT_DIR_SIZE];   // the running launcher's file name, whatever it is called
-    char updateUrl[CONFIG_URL_SIZE];    // empty, or ending in "/"
-    char webUrl[CONFIG_URL_SIZE];       // empty unless it begins with "https://"
+    HWND__* mainWindow;                // window, once at start-up
+    char clientDir[CLIENT_DIR_SIZE];   // no trailing backslash
+    char ownExeName[CLIENT_DIR_SIZE];  // the running launcher's file name, whatever it is called
+    char updateUrl[CONFIG_URL_SIZE];   // empty, or ending in "/"
+    char webUrl[CONFIG_URL_SIZE];      // empty unless it begins with "https://"
 
     // Written only through setStatus (and once at start-up); read by painting
     // through copyStatusText, both under the status lock.

@@ -83,8 +83,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     httpInit();
     registerTitleFont(instance);
     createFonts();
-    s.backgroundBitmap = (HBITMAP)LoadImageA(instance, MAKEINTRESOURCEA(RESOURCE_BACKGROUND), IMAGE_BITMAP, 0, 0,
-                                             LR_CREATEDIBSECTION);
+    s.backgroundBitmap =
+        (HBITMAP)LoadImageA(instance, MAKEINTRESOURCEA(RESOURCE_BACKGROUND), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
     s.mainWindow = createWindow(instance);
     // Without a window nobody could see or end a run: quit instead.
     if (!s.mainWindow) return 0;

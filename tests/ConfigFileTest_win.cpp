@@ -27,8 +27,7 @@ TEST(ConfigFile, ReadsAndNormalisesBothValues) {
         {"[LAUNCHER]\nupdateurl = \"https://cdn.example.invalid/q\"  \nWEBURL=http://orvel.example.invalid/\n",
          "https://cdn.example.invalid/q/", ""},
         {"[Launcher]\nUpdateUrl=http://cdn.example.invalid/client\nWebUrl=HTTPS://Orvel.Example.Invalid/Foro\n",
-         "http://cdn.example.invalid/client/", "HTTPS://Orvel.Example.Invalid/Foro"},
-    };
+         "http://cdn.example.invalid/client/", "HTTPS://Orvel.Example.Invalid/Foro"}};
     for (const auto& c : cases) {
         snprintf(launcherState.updateUrl, sizeof(launcherState.updateUrl), "stale");
         if (c.ini) writeFile(joinPath(dir, "launcher.ini"), c.ini);

@@ -13,9 +13,7 @@ namespace {
 
 const std::string DIGEST(64, 'a');
 
-bool parse(const std::string& line, ManifestEntry* entry) {
-    return parseManifestLine(line.c_str(), entry) == 1;
-}
+bool parse(const std::string& line, ManifestEntry* entry) { return parseManifestLine(line.c_str(), entry) == 1; }
 
 std::string pathOf(const std::string& line) {
     ManifestEntry entry;
@@ -43,10 +41,10 @@ TEST(ManifestLine, PathEndsAtCarriageReturnAndKeepsItsInnerBlanks) {
 }
 
 TEST(ManifestLine, RejectsLinesWithoutThreeFieldsOrA64CharacterDigest) {
-    for (const std::string& line : {std::string(""), std::string("   \r"), DIGEST, DIGEST + " 12", DIGEST + " 12   \r\n",
-                                    DIGEST + " size a.txt", DIGEST + " -1 a.txt", DIGEST + " 12a.txt",
-                                    DIGEST + " 18446744073709551616 a.txt", std::string(63, 'a') + " 1 a.txt",
-                                    std::string(65, 'a') + " 1 a.txt"}) {
+    for (const std::string& line :
+         {std::string(""), std::string("   \r"), DIGEST, DIGEST + " 12", DIGEST + " 12   \r\n", DIGEST + " size a.txt",
+          DIGEST + " -1 a.txt", DIGEST + " 12a.txt", DIGEST + " 18446744073709551616 a.txt",
+          std::string(63, 'a') + " 1 a.txt", std::string(65, 'a') + " 1 a.txt"}) {
         EXPECT_EQ("<rejected>", pathOf(line)) << line;
     }
     // Not examined beyond its length: such a digest simply never matches.
@@ -57,6 +55,7 @@ TEST(ManifestLine, RejectsLinesWithoutThreeFieldsOrA64CharacterDigest) {
 // file, every device and every name Windows would change is refused; the
 // look-alikes are ordinary files.
 TEST(ClientPath, RefusesWhatWindowsReadsAsAnotherFileOrADevice) {
+    // clang-format off
     const struct {
         const char* path;
         int refusal;
@@ -64,7 +63,7 @@ TEST(ClientPath, RefusesWhatWindowsReadsAsAnotherFileOrADevice) {
         {"\\windows\\a.dll", CLIENT_PATH_ABSOLUTE}, {"/etc/a", CLIENT_PATH_ABSOLUTE},
         {"C:\\a.dll", CLIENT_PATH_COLON}, {"main.exe:stream", CLIENT_PATH_COLON},
         {"data\\..\\..\\a.dll", CLIENT_PATH_PARENT}, {"data\\name..bin", CLIENT_PATH_PARENT},
-        {"a\tb.txt", CLIENT_PATH_CONTROL}, {"a\x1f" "b", CLIENT_PATH_CONTROL},
+        {"a\tb.txt", CLIENT_PATH_CONTROL}, {"a\037b", CLIENT_PATH_CONTROL},
         {"launcher.ini.", CLIENT_PATH_NAME_END}, {"launcher.ini ", CLIENT_PATH_NAME_END},
         {"dir.\\x", CLIENT_PATH_NAME_END}, {"./launcher.ini", CLIENT_PATH_DOT_NAME},
         {".\\launcher.ini", CLIENT_PATH_DOT_NAME}, {"sub\\.\\x", CLIENT_PATH_DOT_NAME},
@@ -82,8 +81,9 @@ TEST(ClientPath, RefusesWhatWindowsReadsAsAnotherFileOrADevice) {
         {"com10.txt", CLIENT_PATH_OK}, {"sub\\auxiliary.cfg", CLIENT_PATH_OK}, {"OrvelLauncher.exe.txt", CLIENT_PATH_OK},
         {"sub\\launcher.ini", CLIENT_PATH_OK}, {"sub/OrvelLauncher.cache", CLIENT_PATH_OK}, {"x.part.bin", CLIENT_PATH_OK},
         {"data\\.hidden\\a.b", CLIENT_PATH_OK}, {"caf\xe9\\\xc3\xb1.txt", CLIENT_PATH_OK}, {"lpt.txt", CLIENT_PATH_OK},
-        {"my folder\\my file.bin", CLIENT_PATH_OK},
+        {"my folder\\my file.bin", CLIENT_PATH_OK}
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(c.refusal, clientPathRefusal(c.path, "MyLauncher.exe")) << c.path;
     }
@@ -130,8 +130,7 @@ TEST(News, SplitsAtTheFirstBarAndKeepsFourItemsOf95Bytes) {
         {"", ""},
         {"\n\n\n", ""},
         {"1|a\n2|b\n3|c\n4|d\n5|e\n6|f\n", "1|a\n2|b\n3|c\n4|d\n"},
-        {std::string(120, 'c') + "|" + std::string(96, 'h'), std::string(95, 'c') + "|" + std::string(95, 'h') + "\n"},
-    };
+        {std::string(120, 'c') + "|" + std::string(96, 'h'), std::string(95, 'c') + "|" + std::string(95, 'h') + "\n"}};
     for (const auto& c : cases) EXPECT_EQ(c.shown, news(c.text)) << c.text;
 }
 

@@ -39,14 +39,12 @@ TEST(DownloadProgress, StaysBelowFullWhateverTheSizesClaim) {
     const struct {
         uint64_t done, total;
         int32_t permille;
-    } cases[] = {
-        {10485760, 10485760, 999},  // 25 files of 10 MiB in all: 10,240,000 / 10,241
-        {0, 0, 0},                  // files of size 0
-        {UINT64_MAX, UINT64_MAX, 999},
-        {UINT64_MAX, 4398046510080ull, 999},
-        {4398046510080ull / 2, 4398046510080ull, 499},
-        {0, UINT64_MAX, 0},
-    };
+    } cases[] = {{10485760, 10485760, 999},  // 25 files of 10 MiB in all: 10,240,000 / 10,241
+                 {0, 0, 0},                  // files of size 0
+                 {UINT64_MAX, UINT64_MAX, 999},
+                 {UINT64_MAX, 4398046510080ull, 999},
+                 {4398046510080ull / 2, 4398046510080ull, 499},
+                 {0, UINT64_MAX, 0}};
     for (const auto& c : cases) EXPECT_EQ(c.permille, downloadProgressPermille(c.done, c.total)) << c.done;
     EXPECT_EQ(INT32_MAX, wholeMebibytes(UINT64_MAX));
     EXPECT_EQ(UINT64_MAX, addSaturating(UINT64_MAX - 1, 18446744073709551615ull));
@@ -68,8 +66,9 @@ TEST(HttpHeaders, ReadOnlyWhatTheyExactlySay) {
     const struct {
         const char* text;
         int32_t seconds;
-    } retryAfter[] = {{"7", 7}, {" 0 ", 0}, {"31", 30}, {"99999999999999999999", 30},
-                      {"Wed, 21 Oct 2026 07:28:00 GMT", 30}, {"", -1}};
+    } retryAfter[] = {
+        {"7", 7}, {" 0 ", 0}, {"31", 30}, {"99999999999999999999", 30}, {"Wed, 21 Oct 2026 07:28:00 GMT", 30},
+        {"", -1}};
     for (const auto& r : retryAfter) EXPECT_EQ(r.seconds, parseRetryAfter(r.text)) << r.text;
 }
 
@@ -86,16 +85,24 @@ int32_t slowAt(std::initializer_list<std::pair<uint32_t, uint32_t>> reads) {
 
 TEST(RateRule, EndsATransferBelowOneKibibyteASecondOverAWindow) {
     std::initializer_list<std::pair<uint32_t, uint32_t>> drip = {{10000, 1}, {20000, 1}, {30000, 1}, {40000, 1},
-                                                                  {50000, 1}, {60000, 1}, {70000, 1}};
+                                                                 {50000, 1}, {60000, 1}, {70000, 1}};
     EXPECT_EQ(60000, slowAt(drip));
     // Fast enough on average, even with a long silence in between.
     EXPECT_EQ(-1, slowAt({{1000, 100000}, {29000, 1}, {59000, 1}, {61000, 1}, {65000, 80000}, {125000, 61440}}));
     // A quick start does not excuse a later slow minute.
-    EXPECT_EQ(120000, slowAt({{1000, 1 << 20}, {20000, 1}, {40000, 1}, {60000, 1}, {80000, 1}, {100000, 1},
-                              {110000, 1}, {120000, 1}, {130000, 1}}));
+    EXPECT_EQ(120000, slowAt({{1000, 1 << 20},
+                              {20000, 1},
+                              {40000, 1},
+                              {60000, 1},
+                              {80000, 1},
+                              {100000, 1},
+                              {110000, 1},
+                              {120000, 1},
+                              {130000, 1}}));
 }
 
 TEST(Failures, OnlyPassingOnesAreTriedAgain) {
+    // clang-format off
     const struct {
         int32_t reason, status;
         int passing, unreachable;
@@ -104,8 +111,9 @@ TEST(Failures, OnlyPassingOnesAreTriedAgain) {
         {FAIL_CUT, 200, 1, 0},        {FAIL_SLOW, 200, 1, 0},       {FAIL_CONNECT, 0, 0, 0},
         {FAIL_HTTP_STATUS, 503, 1, 0}, {FAIL_HTTP_STATUS, 429, 1, 0}, {FAIL_HTTP_STATUS, 408, 1, 0},
         {FAIL_HTTP_STATUS, 404, 0, 0}, {FAIL_HTTP_STATUS, 403, 0, 0}, {FAIL_HTTP_STATUS, 501, 0, 0},
-        {FAIL_DIGEST, 200, 0, 0},     {FAIL_LENGTH, 200, 0, 0},     {FAIL_IN_USE, 0, 0, 0},
+        {FAIL_DIGEST, 200, 0, 0},     {FAIL_LENGTH, 200, 0, 0},     {FAIL_IN_USE, 0, 0, 0}
     };
+    // clang-format on
     for (const auto& c : cases) {
         Failure f = {c.reason, 0, c.status, -1, 0, 0};
         EXPECT_EQ(c.passing, isPassingFailure(&f)) << failureCode(c.reason) << " " << c.status;
@@ -119,7 +127,8 @@ TEST(Failures, OnlyPassingOnesAreTriedAgain) {
 
 TEST(PathSet, KeepsTheFirstOfEachPathAsWindowsReadsIt) {
     PathSet set = {};
-    for (const char* path : {"data\\Map.bin", "data\\map.bin2", "caf\xc9", "caf\xe9"}) EXPECT_EQ(1, addPathOnce(&set, path));
+    for (const char* path : {"data\\Map.bin", "data\\map.bin2", "caf\xc9", "caf\xe9"})
+        EXPECT_EQ(1, addPathOnce(&set, path));
     for (const char* path : {"DATA\\map.BIN", "data/map.bin", "CAF\xc9"}) EXPECT_EQ(0, addPathOnce(&set, path));
     for (int i = 0; i < 3000; ++i) ASSERT_EQ(1, addPathOnce(&set, ("f" + std::to_string(i)).c_str()));  // grows
     for (int i = 0; i < 3000; i += 7) ASSERT_EQ(0, addPathOnce(&set, ("F" + std::to_string(i)).c_str()));

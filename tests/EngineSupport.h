@@ -25,8 +25,8 @@ struct LoggedRequest {
 };
 
 struct RunResult {
-    int doneMessages;        // WM_UPDATE_DONE messages seen
-    WPARAM outcome;          // wParam of the first one
+    int doneMessages;                       // WM_UPDATE_DONE messages seen
+    WPARAM outcome;                         // wParam of the first one
     std::vector<ObservedStatus> published;  // every text in publishing order
     std::vector<ObservedStatus> painted;    // state seen at each WM_STATUS_CHANGED
 };

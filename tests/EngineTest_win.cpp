@@ -103,7 +103,8 @@ struct Engine : ::testing::Test {
     void setFaults(const std::vector<std::pair<std::string, std::string>>& faults) {
         std::string json = "{";
         for (const auto& f : faults) {
-            json += (json.size() > 1 ? ", \"" : "\"") + (f.first == "*" ? f.first : urlPath(f.first)) + "\": " + f.second;
+            json +=
+                (json.size() > 1 ? ", \"" : "\"") + (f.first == "*" ? f.first : urlPath(f.first)) + "\": " + f.second;
         }
         writeFile(wineSide(unixRoot) + "\\.faults.json", json + "}");
     }
@@ -139,7 +140,8 @@ struct Engine : ::testing::Test {
         std::string log = runLog(), marker = "\t" + path + "\t";
         for (size_t at = log.find(marker); at != std::string::npos; at = log.find(marker, at + 1)) {
             size_t start = log.rfind('\t', at - 1) + 1, end = log.find('\t', at + marker.size());
-            lines.push_back(log.substr(start, at - start) + "\t" + log.substr(at + marker.size(), end - at - marker.size()));
+            lines.push_back(log.substr(start, at - start) + "\t" +
+                            log.substr(at + marker.size(), end - at - marker.size()));
         }
         return lines;
     }
@@ -193,10 +195,10 @@ TEST_F(Engine, AManifestThatCannotBeHadWholeMeansPlayAnyway) {
         int requests;
     } cases[] = {
         {"{\"status\": 404}", 1},
-        {"{\"drop_after\": 100000}", 3},                    // cut: shorter than its Content-Length
-        {"{\"stall_after\": 1000}", 3},                     // stalled
+        {"{\"drop_after\": 100000}", 3},                   // cut: shorter than its Content-Length
+        {"{\"stall_after\": 1000}", 3},                    // stalled
         {"{\"status\": 503, \"retry_after\": \"0\"}", 3},  // a passing status
-        {"{\"length\": 200000000}", 1},                     // over the document limit
+        {"{\"length\": 200000000}", 1},                    // over the document limit
     };
     for (const auto& c : cases) {
         size_t before = requests().size();
@@ -277,8 +279,9 @@ TEST_F(Engine, TheCacheTrustsAFileOnlyAsLongAsItsRecordHolds) {
     EXPECT_EQ(UP_TO_DATE, texts(run).back());
     std::string cache = cacheFile();
     for (int i = 0; i < 3; ++i) {
-        EXPECT_NE(std::string::npos, cache.find(sha256OfBytes(contentOf(1000 + i, 10 + i)) + " " +
-                                                std::to_string(1000 + i) + " ")) << cache;
+        EXPECT_NE(std::string::npos,
+                  cache.find(sha256OfBytes(contentOf(1000 + i, 10 + i)) + " " + std::to_string(1000 + i) + " "))
+            << cache;
     }
     EXPECT_EQ(3, (int)std::count(cache.begin(), cache.end(), '\n'));  // a file of size 0 is never saved
 
@@ -338,7 +341,7 @@ TEST_F(Engine, AHostileManifestCannotReachTheLaunchersFilesOrDevices) {
                              "nul.txt", "COM1", "aux.dat", "sub\\PRN", "LPT1.log", "com\xb9"}) {
         list(sha256OfBytes(hostile), hostile.size(), path);
     }
-    const char* lookAlikes[] = {"launcher.ini.bak", "console.txt", "nullable.dat", "com10.txt",
+    const char* lookAlikes[] = {"launcher.ini.bak",   "console.txt",           "nullable.dat",     "com10.txt",
                                 "sub\\auxiliary.cfg", "OrvelLauncher.exe.txt", "sub\\launcher.ini"};
     for (const char* path : lookAlikes) publish(path, hostile);
     // The executable's 8.3 short name passes every rule of spelling; its identity does not.
@@ -429,17 +432,15 @@ TEST_F(Engine, FilesThatFailForGoodLeaveTargetsAsTheyWere) {
         size_t served;
         uint64_t listed;  // bytes on the server, size in the manifest
         const char* reason;
-    } cases[] = {
-        {"missing.bin", "{\"status\": 404}", 100, 100, "http"},
-        {"huge.bin", "{}", 100, UINT64_MAX, "length"},  // sizes no real file has
-        {"huger.bin", "{}", 100, 4398046510080ull, "length"},
-        {"mismatch.bin", "{}", 500, 500, "digest"},
-        {"shorter.bin", "{}", 999, 1000, "length"},
-        {"longer.bin", "{}", 1001, 1000, "length"},
-        {"declared.bin", "{\"length\": 4000000000}", 1000, 1000, "length"},
-        {"unlisted.bin", "{\"no_length\": true}", 999, 1000, "length"},
-        {"overlong.bin", "{\"no_length\": true}", 1001, 1000, "length"},
-    };
+    } cases[] = {{"missing.bin", "{\"status\": 404}", 100, 100, "http"},
+                 {"huge.bin", "{}", 100, UINT64_MAX, "length"},  // sizes no real file has
+                 {"huger.bin", "{}", 100, 4398046510080ull, "length"},
+                 {"mismatch.bin", "{}", 500, 500, "digest"},
+                 {"shorter.bin", "{}", 999, 1000, "length"},
+                 {"longer.bin", "{}", 1001, 1000, "length"},
+                 {"declared.bin", "{\"length\": 4000000000}", 1000, 1000, "length"},
+                 {"unlisted.bin", "{\"no_length\": true}", 999, 1000, "length"},
+                 {"overlong.bin", "{\"no_length\": true}", 1001, 1000, "length"}};
     std::vector<std::pair<std::string, std::string>> faults;
     for (const auto& c : cases) {
         placeLocal(c.path, "old contents");
@@ -498,8 +499,8 @@ TEST_F(Engine, RepairHashesWhatTheCacheVouchesFor) {
     writeManifest();
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
 
-    HANDLE file = CreateFileA(local("same-size.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(local("same-size.bin").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
     FILETIME written;
     GetFileTime(file, nullptr, nullptr, &written);
     DWORD count = 0;
@@ -533,7 +534,8 @@ TEST_F(Engine, ARepairOnManyThreadsDecidesAsOneThreadWould) {
         jobs += missing || damaged;
         if (missing) continue;
         // The folder's listing spells some names in other capitals.
-        placeLocal(inFolder && i % 5 == 0 ? "DATA\\F" + path.substr(6) : path, damaged ? contentOf(bytes.size(), 99) : bytes);
+        placeLocal(inFolder && i % 5 == 0 ? "DATA\\F" + path.substr(6) : path,
+                   damaged ? contentOf(bytes.size(), 99) : bytes);
         if (!damaged) expectedCache += sha256OfBytes(bytes) + " " + std::to_string(bytes.size()) + " ";
     }
     list(sha256OfBytes("other"), 5, "DATA/F101.BIN");  // a second spelling: the first line decides
@@ -632,7 +634,8 @@ TEST_F(Engine, StalledTransfersEndAndTheRunWithThem) {
     publish("halfway.bin", contentOf(20000, 21));
     publish("drip.bin", contentOf(5000, 22));
     publish("fine.bin", contentOf(5000, 23));
-    setFaults({{"silent.bin", "{\"stall_headers\": true}"}, {"halfway.bin", "{\"stall_after\": 1000}"},
+    setFaults({{"silent.bin", "{\"stall_headers\": true}"},
+               {"halfway.bin", "{\"stall_after\": 1000}"},
                {"drip.bin", "{\"drip\": 0.2}"}});
     writeManifest();
     RunResult run = runUpdate(0);
@@ -667,8 +670,9 @@ TEST_F(Engine, BrokenTransfersResumeInTheSameRun) {
         std::vector<LoggedRequest> tries = requestsOf(path);
         ASSERT_GE(tries.size(), 2u) << path;
         EXPECT_EQ("", tries[0].range) << path;
-        EXPECT_EQ(std::string("bytes=") + (strcmp(path, "large.bin") == 0 ? std::to_string(large / 10 * 9) : "100000") + "-",
-                  tries[1].range)
+        EXPECT_EQ(
+            std::string("bytes=") + (strcmp(path, "large.bin") == 0 ? std::to_string(large / 10 * 9) : "100000") + "-",
+            tries[1].range)
             << path;
     }
     EXPECT_EQ(contentOf(large, 30), readFile(local("large.bin")));
@@ -716,8 +720,8 @@ TEST_F(Engine, PartsKeptByAnEarlierRunAreResumedOrStartedOver) {
     RunResult run = runUpdate(0);
     EXPECT_EQ(updated(6), texts(run).back());
     EXPECT_EQ("", requestsOf("leftover.bin")[0].range);
-    for (const char* path : {"resumed.bin", "wrong.bin", "complete-but-wrong.bin", "shifted.bin", "readonly.bin",
-                             "leftover.bin"}) {
+    for (const char* path :
+         {"resumed.bin", "wrong.bin", "complete-but-wrong.bin", "shifted.bin", "readonly.bin", "leftover.bin"}) {
         EXPECT_EQ(good, readFile(local(path))) << path;
         EXPECT_FALSE(fileExists(local(std::string(path) + ".part"))) << path;
     }
@@ -735,7 +739,8 @@ TEST_F(Engine, PartsKeptByAnEarlierRunAreResumedOrStartedOver) {
 TEST_F(Engine, AServerThatFallsSilentEndsTheRunSoon) {
     gHttpLimits = SHORT_LIMITS;
     for (int i = 0; i < 40; ++i) publish("many\\" + std::to_string(i), contentOf(100, i));
-    setFaults({{"*", "{\"stall_headers\": true}"}, {"manifest.txt", "{\"stall_headers\": null}"},
+    setFaults({{"*", "{\"stall_headers\": true}"},
+               {"manifest.txt", "{\"stall_headers\": null}"},
                {"news.txt", "{\"stall_headers\": null}"}});
     writeManifest();
     DWORD started = GetTickCount();
@@ -749,7 +754,8 @@ TEST_F(Engine, AServerThatFallsSilentEndsTheRunSoon) {
 // The log keeps the newest lines and stays within its size across runs.
 TEST_F(Engine, TheLogStaysWithinItsSize) {
     std::string old;
-    for (int i = 0; old.size() < 300 * 1024; ++i) old += "2026-01-01T00:00:00Z\told-line\t" + std::to_string(i) + "\r\n";
+    for (int i = 0; old.size() < 300 * 1024; ++i)
+        old += "2026-01-01T00:00:00Z\told-line\t" + std::to_string(i) + "\r\n";
     placeLocal("OrvelLauncher.log", old);
     publish("missing.bin", "x");
     setFaults({{"missing.bin", "{\"status\": 404}"}});
@@ -796,11 +802,12 @@ TEST_F(EngineSigned, OnlyAManifestSignedByAReleaseKeyIsInstalled) {
     const struct {
         std::string manifest, signature;
         const char* fault;
-    } refused[] = {
-        {manifest, good, "{}"},          {signedManifest, foreign, "{}"},  {signedManifest, "", "{\"status\": 404}"},
-        {signedManifest, "", "{}"},      {signedManifest, good.substr(0, good.size() - 3), "{}"},
-        {signedManifest, good + "x", "{}"},
-    };
+    } refused[] = {{manifest, good, "{}"},
+                   {signedManifest, foreign, "{}"},
+                   {signedManifest, "", "{\"status\": 404}"},
+                   {signedManifest, "", "{}"},
+                   {signedManifest, good.substr(0, good.size() - 3), "{}"},
+                   {signedManifest, good + "x", "{}"}};
     for (const auto& c : refused) {
         writeFile(serverDir + "\\manifest.txt", c.manifest);
         serveSignature(c.signature);

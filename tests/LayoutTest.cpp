@@ -10,6 +10,7 @@ namespace {
 // Right and bottom edges are outside a control; gaps between controls and the
 // part of the repair text past its region belong to the drag area.
 TEST(HitTest, EdgesGapsAndFarPoints) {
+    // clang-format off
     const struct {
         int x, y, item;
     } cases[] = {
@@ -17,8 +18,9 @@ TEST(HitTest, EdgesGapsAndFarPoints) {
         {48, 402, ITEM_WEB},     {128, 410, ITEM_NONE},     {145, 410, ITEM_NONE},  {215, 421, ITEM_REPAIR},
         {216, 410, ITEM_NONE},   {731, 35, ITEM_MINIMIZE},  {733, 20, ITEM_NONE},   {767, 10, ITEM_CLOSE},
         {768, 20, ITEM_NONE},    {400, 200, ITEM_NONE},     {-1, 400, ITEM_NONE},   {-32768, -32768, ITEM_NONE},
-        {32767, 32767, ITEM_NONE},
+        {32767, 32767, ITEM_NONE}
     };
+    // clang-format on
     for (const auto& c : cases) EXPECT_EQ(c.item, hitTest(c.x, c.y)) << c.x << "," << c.y;
 }
 

@@ -74,24 +74,22 @@ TEST(SignatureDer, ReadsMinimalNumbersIntoFixedWidth) {
 
 TEST(SignatureDer, RejectsEverythingElse) {
     const std::string max = std::string(64, 'f');
-    const char* const rejected[][2] = {
-        {"", "empty"},
-        {"3006 020101 020101 00", "a byte after the sequence"},
-        {"3007 020101 020101", "sequence longer than its content"},
-        {"3005 020101 020101", "sequence shorter than its content"},
-        {"308106 020101 020101", "long-form length"},
-        {"3106 020101 020101", "a set, not a sequence"},
-        {"3006 030101 020101", "a bit string, not an integer"},
-        {"3005 0200 020101", "empty integer"},
-        {"3006 020100 020101", "r is zero"},
-        {"3006 020101 020100", "s is zero"},
-        {"3006 020181 020101", "negative r"},
-        {"3006 020101 0201ff", "negative s"},
-        {"3007 02020001 020101", "needless leading zero"},
-        {"3008 0203000080 020101", "two leading zeros"},
-        {"3009 020101 020101 020101", "three integers"},
-        {"3006 020101 020201", "s runs past the sequence"},
-    };
+    const char* const rejected[][2] = {{"", "empty"},
+                                       {"3006 020101 020101 00", "a byte after the sequence"},
+                                       {"3007 020101 020101", "sequence longer than its content"},
+                                       {"3005 020101 020101", "sequence shorter than its content"},
+                                       {"308106 020101 020101", "long-form length"},
+                                       {"3106 020101 020101", "a set, not a sequence"},
+                                       {"3006 030101 020101", "a bit string, not an integer"},
+                                       {"3005 0200 020101", "empty integer"},
+                                       {"3006 020100 020101", "r is zero"},
+                                       {"3006 020101 020100", "s is zero"},
+                                       {"3006 020181 020101", "negative r"},
+                                       {"3006 020101 0201ff", "negative s"},
+                                       {"3007 02020001 020101", "needless leading zero"},
+                                       {"3008 0203000080 020101", "two leading zeros"},
+                                       {"3009 020101 020101 020101", "three integers"},
+                                       {"3006 020101 020201", "s runs past the sequence"}};
     for (const auto& c : rejected) EXPECT_EQ("", parsedDer(hex(c[0]))) << c[1];
     // 33 significant bytes, with and without the sign byte.
     EXPECT_EQ("", parsedDer(hex("3026 022101" + max + "020101")));
@@ -127,8 +125,7 @@ TEST(SignaturePem, RejectsOtherKeysAndMalformedText) {
         {replaced(RELEASE_1_PEM, "AQcD", "AQgD"), "another curve"},
         {replaced(RELEASE_1_PEM, "zj0C", "zj0E"), "another algorithm"},
         {replaced(RELEASE_1_PEM, "QgAE", "QgAC"), "a point not marked uncompressed"},
-        {pem(COMPRESSED_BODY), "a compressed point"},
-    };
+        {pem(COMPRESSED_BODY), "a compressed point"}};
     for (const auto& c : rejected) EXPECT_EQ("", parsedPem(c[0])) << c[1];
     // Cut anywhere but in its last line end.
     for (const std::string& whole : {RELEASE_1_PEM, RELEASE_1_PEM_CRLF}) {

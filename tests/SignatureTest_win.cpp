@@ -31,12 +31,10 @@ TEST(Signature, OpenSslSignatureOfTheExactBytesByEitherBuiltInKey) {
         std::string message;
         std::string der;
         int valid;
-    } cases[] = {
-        {"the current key", message, byRelease1, 1},
-        {"the next key", message, byRelease2, 1},
-        {"a foreign key", message, byForeign, 0},
-        {"a changed manifest", changed, byRelease1, 0},
-    };
+    } cases[] = {{"the current key", message, byRelease1, 1},
+                 {"the next key", message, byRelease2, 1},
+                 {"a foreign key", message, byForeign, 0},
+                 {"a changed manifest", changed, byRelease1, 0}};
     for (const auto& c : cases) EXPECT_EQ(c.valid, release(c.message, c.der)) << c.what;
 
     // The hook as tests swap it: no keys, or a key text that does not parse.

@@ -1,6 +1,5 @@
 #include "ui/Layout.h"
 
-
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
 
@@ -17,13 +16,11 @@ int hitTest(int x, int y) {
     static const struct {
         int item;
         LayoutRect rect;
-    } regions[] = {
-        {ITEM_PLAY, RECT_PLAY},
-        {ITEM_WEB, RECT_WEB},
-        {ITEM_REPAIR, RECT_REPAIR_HIT},
-        {ITEM_MINIMIZE, RECT_MINIMIZE},
-        {ITEM_CLOSE, RECT_CLOSE},
-    };
+    } regions[] = {{ITEM_PLAY, RECT_PLAY},
+                   {ITEM_WEB, RECT_WEB},
+                   {ITEM_REPAIR, RECT_REPAIR_HIT},
+                   {ITEM_MINIMIZE, RECT_MINIMIZE},
+                   {ITEM_CLOSE, RECT_CLOSE}};
     for (const auto& region : regions) {
         if (pointInRect(region.rect, x, y)) return region.item;
     }
@@ -33,12 +30,17 @@ int hitTest(int x, int y) {
 int isItemEnabled(int item) {
     const LauncherState& s = launcherState;
     switch (item) {
-        case ITEM_PLAY: return s.readyToPlay != 0;
-        case ITEM_WEB: return s.webUrl[0] != 0;
-        case ITEM_REPAIR: return s.updateRunning == 0;
+        case ITEM_PLAY:
+            return s.readyToPlay != 0;
+        case ITEM_WEB:
+            return s.webUrl[0] != 0;
+        case ITEM_REPAIR:
+            return s.updateRunning == 0;
         case ITEM_MINIMIZE:
-        case ITEM_CLOSE: return 1;
-        default: return 0;
+        case ITEM_CLOSE:
+            return 1;
+        default:
+            return 0;
     }
 }
 
@@ -46,6 +48,4 @@ void formatPercentage(int32_t progressPermille, char* out) {
     formatText(out, PERCENT_TEXT_SIZE, "%d%%", progressPermille / 10);
 }
 
-int progressFillRight(int32_t progressPermille) {
-    return RECT_TRACK.left + progressPermille / 2;
-}
+int progressFillRight(int32_t progressPermille) { return RECT_TRACK.left + progressPermille / 2; }

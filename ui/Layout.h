@@ -5,14 +5,7 @@
 
 #include <stdint.h>
 
-enum {
-    ITEM_NONE = 0,
-    ITEM_PLAY = 1,
-    ITEM_WEB = 2,
-    ITEM_REPAIR = 3,
-    ITEM_MINIMIZE = 4,
-    ITEM_CLOSE = 5
-};
+enum { ITEM_NONE = 0, ITEM_PLAY = 1, ITEM_WEB = 2, ITEM_REPAIR = 3, ITEM_MINIMIZE = 4, ITEM_CLOSE = 5 };
 
 enum {
     CLIENT_WIDTH = 780,

@@ -26,11 +26,7 @@ enum : uint32_t {
     COLOUR_PLAY_LABEL_DISABLED = 0x6E7A84
 };
 
-enum {
-    ALPHA_MINIMIZE_TINT = 40,
-    ALPHA_CLOSE_TINT = 200,
-    ALPHA_BAND = 150
-};
+enum { ALPHA_MINIMIZE_TINT = 40, ALPHA_CLOSE_TINT = 200, ALPHA_BAND = 150 };
 
 // Blends a solid colour over (x, y, x + width, y + height) at alpha/255.
 void fillTranslucent(HDC dc, int x, int y, int width, int height, uint32_t colour, BYTE alpha);

@@ -5,13 +5,9 @@
 #include "ui/Layout.h"
 #include "update/Status.h"
 
-static COLORREF colourRef(uint32_t rgb) {
-    return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF);
-}
+static COLORREF colourRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
 
-static RECT rectOf(const LayoutRect& r) {
-    return RECT{r.left, r.top, r.right, r.bottom};
-}
+static RECT rectOf(const LayoutRect& r) { return RECT{r.left, r.top, r.right, r.bottom}; }
 
 void fillTranslucent(HDC dc, int x, int y, int width, int height, uint32_t colour, BYTE alpha) {
     HDC memory = CreateCompatibleDC(dc);
@@ -135,8 +131,8 @@ static void paintPlayButton(HDC dc, int hover, int pressed) {
     int p = pressed == ITEM_PLAY ? 1 : 0;  // pressed: face and label one pixel lower
     LayoutRect face = {RECT_PLAY.left, RECT_PLAY.top + p, RECT_PLAY.right, RECT_PLAY.bottom};
     int hot = hover == ITEM_PLAY;
-    fillGradient(dc, face, hot ? COLOUR_PLAY_TOP_HOVER : COLOUR_GOLD, hot ? COLOUR_PLAY_BOTTOM_HOVER : COLOUR_PLAY_BOTTOM,
-                 GRADIENT_FILL_RECT_V);
+    fillGradient(dc, face, hot ? COLOUR_PLAY_TOP_HOVER : COLOUR_GOLD,
+                 hot ? COLOUR_PLAY_BOTTOM_HOVER : COLOUR_PLAY_BOTTOM, GRADIENT_FILL_RECT_V);
     LayoutRect label = {RECT_PLAY.left, RECT_PLAY.top + p, RECT_PLAY.right, RECT_PLAY.bottom + p};
     drawText(dc, "JUGAR", label, s.fontTitle, COLOUR_PLAY_LABEL, centred);
 }

@@ -7,17 +7,13 @@
 #include "ui/Paint.h"
 #include "update/Status.h"
 
-static void invalidate() {
-    InvalidateRect(launcherState.mainWindow, nullptr, FALSE);
-}
+static void invalidate() { InvalidateRect(launcherState.mainWindow, nullptr, FALSE); }
 
 // The two signed 16-bit halves of a mouse position.
 static int pointX(LPARAM lParam) { return (short)LOWORD(lParam); }
 static int pointY(LPARAM lParam) { return (short)HIWORD(lParam); }
 
-static void setCursorFor(int item) {
-    SetCursor(LoadCursorA(nullptr, item != ITEM_NONE ? IDC_HAND : IDC_ARROW));
-}
+static void setCursorFor(int item) { SetCursor(LoadCursorA(nullptr, item != ITEM_NONE ? IDC_HAND : IDC_ARROW)); }
 
 static void onMouseMove(HWND window, LPARAM lParam) {
     int item = hitTest(pointX(lParam), pointY(lParam));

@@ -263,4 +263,3 @@ int saveCacheFile(const char* fileName) {
     if (fclose(file) != 0) written = 0;
     return written;
 }
-

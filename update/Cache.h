@@ -32,7 +32,7 @@ enum {
     CACHE_FIRST_CAPACITY = 4096,
     CACHE_READ_BUFFER_SIZE = 388,
     CACHE_WRITE_LINE_SIZE = 388,  // the longest record: 64 + 20 + 10 + 10 + 259 characters, 4 blanks, LF
-    CACHE_SHORTEST_LINE = 72      // a record as the launcher writes it: 64 + 4 fields of a character or more, blanks, LF
+    CACHE_SHORTEST_LINE = 72  // a record as the launcher writes it: 64 + 4 fields of a character or more, blanks, LF
 };
 
 // First record, in array order, whose path equals path ignoring A-Z case.

@@ -20,16 +20,16 @@ int32_t gHashThreads = 0;
 
 enum {
     CHECK_REPORT_EVERY = 20,
-    CHECK_BLOCK_SIZE = 4096,       // items per block; blocks never move once made
+    CHECK_BLOCK_SIZE = 4096,  // items per block; blocks never move once made
     CHECK_MAX_HASH_THREADS = 8,
-    CHECK_LIST_AFTER_QUERIES = 2   // a folder is listed once two of its files were asked for singly
+    CHECK_LIST_AFTER_QUERIES = 2  // a folder is listed once two of its files were asked for singly
 };
 
 enum { ITEM_JOB, ITEM_TO_HASH, ITEM_HASHED, ITEM_UNREADABLE };
 
 // A line that the cache could not decide at once.
 struct CheckItem {
-    const char* line;   // the manifest line, cut in place
+    const char* line;  // the manifest line, cut in place
     WriteTime writeTime;
     volatile LONG state;
     volatile LONG done;
@@ -48,11 +48,11 @@ struct Check {
     volatile LONG scanCursor;  // next item a hashing thread looks at
     volatile LONG hashesDone;
     LONG hashCount;
-    HANDLE work;               // one unit per item to hash, and one per thread at the end
-    HANDLE progress;           // set whenever an item is decided
+    HANDLE work;      // one unit per item to hash, and one per thread at the end
+    HANDLE progress;  // set whenever an item is decided
     ReportPoint* reports;
     uint32_t reportCount, reportCapacity, reportsShown;
-    uint32_t decided;          // leading items that are decided
+    uint32_t decided;  // leading items that are decided
     int32_t lineCount;
     FolderMap folders;
 };
@@ -61,15 +61,14 @@ static CheckItem* itemAt(const Check* check, uint32_t index) {
     return &check->blocks[index / CHECK_BLOCK_SIZE][index % CHECK_BLOCK_SIZE];
 }
 
-static int parseLine(const char* line, ManifestEntry* entry) {
-    return parseManifestFields(line, entry);
-}
+static int parseLine(const char* line, ManifestEntry* entry) { return parseManifestFields(line, entry); }
 
 static void hashItem(Check* check, CheckItem* item) {
     ManifestEntry entry;
     char localPath[LOCAL_PATH_SIZE];
     parseLine(item->line, &entry);
-    int hashed = buildLocalPath(localPath, launcherState.clientDir, entry.path) && fileSha256Hex(localPath, item->digest);
+    int hashed =
+        buildLocalPath(localPath, launcherState.clientDir, entry.path) && fileSha256Hex(localPath, item->digest);
     item->state = hashed ? ITEM_HASHED : ITEM_UNREADABLE;
     InterlockedExchange(&item->done, 1);
     InterlockedIncrement(&check->hashesDone);
@@ -139,8 +138,8 @@ static void listFolder(FolderState* folder) {
         return;
     }
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileExA(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
-                                     FIND_FIRST_EX_LARGE_FETCH);
+    HANDLE search =
+        FindFirstFileExA(pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return;
     int complete = 1;
     do {

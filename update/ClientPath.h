@@ -8,16 +8,16 @@
 enum {
     CLIENT_PATH_OK = 0,
     CLIENT_PATH_EMPTY,
-    CLIENT_PATH_ABSOLUTE,      // begins with "/" or "\"
-    CLIENT_PATH_COLON,         // a drive, or a stream of a file
-    CLIENT_PATH_PARENT,        // ".." anywhere
-    CLIENT_PATH_CONTROL,       // a byte below 32
-    CLIENT_PATH_EMPTY_NAME,    // doubled or trailing separator
-    CLIENT_PATH_DOT_NAME,      // a "." name, which Windows drops
-    CLIENT_PATH_NAME_END,      // a name ending in a dot or a blank, which Windows drops
-    CLIENT_PATH_DEVICE,        // CON, NUL, COM1, LPT1... with any extension
-    CLIENT_PATH_PART,          // the launcher's own temporary download files
-    CLIENT_PATH_OWN_FILE       // one of the launcher's own files in the client folder
+    CLIENT_PATH_ABSOLUTE,    // begins with "/" or "\"
+    CLIENT_PATH_COLON,       // a drive, or a stream of a file
+    CLIENT_PATH_PARENT,      // ".." anywhere
+    CLIENT_PATH_CONTROL,     // a byte below 32
+    CLIENT_PATH_EMPTY_NAME,  // doubled or trailing separator
+    CLIENT_PATH_DOT_NAME,    // a "." name, which Windows drops
+    CLIENT_PATH_NAME_END,    // a name ending in a dot or a blank, which Windows drops
+    CLIENT_PATH_DEVICE,      // CON, NUL, COM1, LPT1... with any extension
+    CLIENT_PATH_PART,        // the launcher's own temporary download files
+    CLIENT_PATH_OWN_FILE     // one of the launcher's own files in the client folder
 };
 
 // The launcher's own files in the client folder, besides its executable

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include <stdlib.h>
 
@@ -52,8 +52,8 @@ int sha256AddFile(Sha256* digest, void* file, unsigned long long length, void* b
 }
 
 int fileSha256Hex(const char* path, char* hexOut) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 0;
 
     int result = 0;

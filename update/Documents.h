@@ -6,9 +6,9 @@
 #include <stdint.h>
 
 enum {
-    DIGEST_TEXT_SIZE = 65,      // 64 hexadecimal characters and a terminator
-    RELATIVE_PATH_SIZE = 260,   // at most 259 characters
-    NEWS_FIELD_SIZE = 96        // at most 95 bytes
+    DIGEST_TEXT_SIZE = 65,     // 64 hexadecimal characters and a terminator
+    RELATIVE_PATH_SIZE = 260,  // at most 259 characters
+    NEWS_FIELD_SIZE = 96       // at most 95 bytes
 };
 
 struct ManifestEntry {

@@ -18,7 +18,7 @@ enum {
     DOWNLOAD_REPORT_EVERY = 10,
     DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // what one worker holds, whatever the file's size
     DOWNLOAD_TRIES = 3,
-    DOWNLOAD_UNREACHABLE_LIMIT = 8,     // transfers in a row that found no server
+    DOWNLOAD_UNREACHABLE_LIMIT = 8,  // transfers in a row that found no server
     DOWNLOAD_REPORT_INTERVAL_MS = 100
 };
 
@@ -28,7 +28,7 @@ struct DownloadQueue {
     const ManifestEntry* jobs;
     int32_t jobCount;
     const OwnFiles* ownFiles;
-    volatile int32_t nextJob;        // last claimed index, starts at -1
+    volatile int32_t nextJob;  // last claimed index, starts at -1
     volatile int32_t finishedCount;
     volatile int32_t failedCount;
     uint64_t totalBytes;             // sizes of all jobs, saturating

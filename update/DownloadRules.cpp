@@ -36,9 +36,7 @@ int buildJobPaths(const char* clientDir, const char* path, char* target, char* p
     return formatText(part, LOCAL_PATH_SIZE, "%s.part", target);
 }
 
-uint64_t addSaturating(uint64_t a, uint64_t b) {
-    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
-}
+uint64_t addSaturating(uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 int32_t downloadProgressPermille(uint64_t doneBytes, uint64_t totalBytes) {
     uint64_t doneKiB = doneBytes / 1024, totalKiB = totalBytes / 1024;

@@ -18,8 +18,8 @@ enum { TRY_INSTALLED, TRY_FAILED, TRY_WHOLE_AGAIN };
 // What one worker holds for all its jobs.
 struct Worker {
     DownloadQueue* queue;
-    char* buffer;         // DOWNLOAD_BUFFER_SIZE bytes
-    int64_t counted;      // this job's bytes in queue->receivedBytes
+    char* buffer;     // DOWNLOAD_BUFFER_SIZE bytes
+    int64_t counted;  // this job's bytes in queue->receivedBytes
 };
 
 struct JobFiles {
@@ -121,8 +121,8 @@ static int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE fil
 
 // An answer to a Range request that continues the part exactly.
 static int continuesPart(const HttpRequest* request, uint64_t have, uint64_t size) {
-    return request->status == 206 && request->hasRange && request->rangeFirst == have &&
-           request->rangeTotal == size && (!request->hasLength || request->length == size - have);
+    return request->status == 206 && request->hasRange && request->rangeFirst == have && request->rangeTotal == size &&
+           (!request->hasLength || request->length == size - have);
 }
 
 // Sends the request for what the part file still lacks. Whatever does not
@@ -185,8 +185,7 @@ static void logDigestMismatch(const ManifestEntry* job, const char* digest, int 
 
 // One try: resume or fetch the file into its part, check its size and
 // digest, and move it over the target.
-static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* files, int allowResume,
-                  Failure* failure) {
+static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* files, int allowResume, Failure* failure) {
     int result = TRY_FAILED, keepPart = 0, fromPart = 0;
     uint64_t have = 0;
     Sha256 digest = {};
@@ -358,8 +357,8 @@ unsigned long __stdcall downloadWorker(void* argument) {
         uint64_t done = queue->doneBytes, added;
         do {
             added = addSaturating(done, job->size);
-        } while (!__atomic_compare_exchange_n(&queue->doneBytes, &done, added, false, __ATOMIC_SEQ_CST,
-                                              __ATOMIC_SEQ_CST));
+        } while (
+            !__atomic_compare_exchange_n(&queue->doneBytes, &done, added, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST));
         int32_t finished = __atomic_add_fetch(&queue->finishedCount, 1, __ATOMIC_SEQ_CST);
         if (shouldReportProgress(finished, queue->jobCount)) reportProgress(queue, bytesSoFar(queue), finished);
     }

@@ -4,10 +4,8 @@ enum { RETRY_AFTER_LIMIT = 30 };
 
 const char* failureCode(int32_t reason) {
     static const char* const codes[FAIL_REASON_COUNT] = {
-        "none",     "refused",   "connect", "timeout", "slow",          "dropped",       "cut",
-        "http",     "too-large", "memory",  "length",  "digest",        "write",         "in-use",
-        "too-long", "own-file",  "server-gone", "signature",
-    };
+        "none",   "refused", "connect", "timeout", "slow",   "dropped",  "cut",      "http",        "too-large",
+        "memory", "length",  "digest",  "write",   "in-use", "too-long", "own-file", "server-gone", "signature"};
     return reason >= 0 && reason < FAIL_REASON_COUNT ? codes[reason] : "unknown";
 }
 
@@ -27,9 +25,7 @@ int isPassingFailure(const Failure* failure) {
     return 0;
 }
 
-int isUnreachable(const Failure* failure) {
-    return failure->reason == FAIL_REFUSED || failure->reason == FAIL_TIMEOUT;
-}
+int isUnreachable(const Failure* failure) { return failure->reason == FAIL_REFUSED || failure->reason == FAIL_TIMEOUT; }
 
 int32_t retryPauseUnits(int retry, const Failure* failure) {
     if (failure->retryAfterSeconds >= 0) return failure->retryAfterSeconds;

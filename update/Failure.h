@@ -6,14 +6,14 @@
 
 enum {
     FAIL_NONE = 0,
-    FAIL_REFUSED,        // no connection could be made
-    FAIL_CONNECT,        // name, TLS or certificate failure: trying again will not help
-    FAIL_TIMEOUT,        // nothing arrived within the receive limit
-    FAIL_SLOW,           // less than the minimum rate over the rate window
-    FAIL_DROPPED,        // the connection broke off
-    FAIL_CUT,            // the body ended before its declared length
-    FAIL_HTTP_STATUS,    // an answer other than the one asked for
-    FAIL_TOO_LARGE,      // a document over its limit
+    FAIL_REFUSED,      // no connection could be made
+    FAIL_CONNECT,      // name, TLS or certificate failure: trying again will not help
+    FAIL_TIMEOUT,      // nothing arrived within the receive limit
+    FAIL_SLOW,         // less than the minimum rate over the rate window
+    FAIL_DROPPED,      // the connection broke off
+    FAIL_CUT,          // the body ended before its declared length
+    FAIL_HTTP_STATUS,  // an answer other than the one asked for
+    FAIL_TOO_LARGE,    // a document over its limit
     FAIL_MEMORY,
     FAIL_LENGTH,         // declared or received length differs from the manifest's size
     FAIL_DIGEST,         // the whole file does not have the manifest's digest
@@ -27,11 +27,11 @@ enum {
 };
 
 struct Failure {
-    int32_t reason;              // FAIL_*
-    uint32_t systemError;        // GetLastError() or the WinINet code, 0 when none
-    int32_t httpStatus;          // 0 when no answer arrived
-    int32_t retryAfterSeconds;   // Retry-After, at most 30; -1 when the server sent none
-    uint64_t expected;           // lengths, for FAIL_LENGTH and FAIL_CUT
+    int32_t reason;             // FAIL_*
+    uint32_t systemError;       // GetLastError() or the WinINet code, 0 when none
+    int32_t httpStatus;         // 0 when no answer arrived
+    int32_t retryAfterSeconds;  // Retry-After, at most 30; -1 when the server sent none
+    uint64_t expected;          // lengths, for FAIL_LENGTH and FAIL_CUT
     uint64_t actual;
 };
 

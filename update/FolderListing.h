@@ -41,10 +41,10 @@ void freeListing(FolderListing* listing);
 enum { FOLDER_UNKNOWN = 0, FOLDER_LISTED, FOLDER_UNLISTABLE };
 
 struct FolderState {
-    int32_t status;          // FOLDER_*
-    int32_t singleQueries;   // files of it asked for one by one so far
+    int32_t status;         // FOLDER_*
+    int32_t singleQueries;  // files of it asked for one by one so far
     FolderListing listing;
-    char path[1];            // the folder, allocated to its length
+    char path[1];  // the folder, allocated to its length
 };
 
 struct FolderMap {

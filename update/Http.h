@@ -36,9 +36,9 @@ struct HttpRequest {
     void* request;
     int32_t status;
     int32_t hasLength;
-    uint64_t length;         // declared Content-Length
+    uint64_t length;  // declared Content-Length
     int32_t hasRange;
-    uint64_t rangeFirst;     // Content-Range of a 206: first byte and total size
+    uint64_t rangeFirst;  // Content-Range of a 206: first byte and total size
     uint64_t rangeTotal;
     int32_t retryAfterSeconds;
     uint64_t received;

@@ -42,8 +42,7 @@ int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint
     // Once the ring is full its oldest slot began a whole window ago, or more.
     if (request->slotCount >= HTTP_RATE_SLOTS) {
         int32_t oldest = request->slotCount % HTTP_RATE_SLOTS;
-        if (now - request->slotTick[oldest] >= windowMs &&
-            request->received - request->slotBytes[oldest] < minBytes) {
+        if (now - request->slotTick[oldest] >= windowMs && request->received - request->slotBytes[oldest] < minBytes) {
             return 0;
         }
     }

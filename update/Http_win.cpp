@@ -17,9 +17,7 @@ void httpInit() {
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof(connections));
 }
 
-void* httpOpenInternet() {
-    return InternetOpenA(ORVEL_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-}
+void* httpOpenInternet() { return InternetOpenA(ORVEL_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0); }
 
 void httpCloseInternet(void* internet) {
     if (internet) InternetCloseHandle(internet);
@@ -82,8 +80,7 @@ int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* o
     parts.dwUrlPathLength = sizeof(path);
     DWORD started = GetTickCount();
     DWORD timeouts[] = {gHttpLimits.connectMs, gHttpLimits.receiveMs, gHttpLimits.receiveMs};
-    DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT,
-                       INTERNET_OPTION_SEND_TIMEOUT};
+    DWORD options[] = {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT};
     // Every request goes to the server and nothing is kept in the cache;
     // certificates are always checked.
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;

@@ -8,10 +8,10 @@
 #include <stdint.h>
 
 struct PathSet {
-    char* text;        // the stored paths, each with its terminator
+    char* text;  // the stored paths, each with its terminator
     size_t textUsed;
     size_t textCapacity;
-    uint32_t* slots;   // offset + 1 into text; 0 is empty
+    uint32_t* slots;  // offset + 1 into text; 0 is empty
     uint32_t slotCount;
     uint32_t count;
 };

@@ -37,8 +37,7 @@ static void trimLog(const char* name) {
     start = logTrimOffset(text, bytesRead, RUN_LOG_KEEP);
     out = CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (out == INVALID_HANDLE_VALUE) goto done;
-    if (!WriteFile(out, text + start, (DWORD)(bytesRead - start), &written, nullptr) ||
-        written != bytesRead - start) {
+    if (!WriteFile(out, text + start, (DWORD)(bytesRead - start), &written, nullptr) || written != bytesRead - start) {
         CloseHandle(out);
         out = INVALID_HANDLE_VALUE;
         DeleteFileA(temporary);
@@ -88,7 +87,8 @@ void logEvent(const char* event, const char* path, const char* reason, const cha
     AcquireSRWLockExclusive(&gLogLock);
     if (gLogFile != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
-        WriteFile(gLogFile, line, (DWORD)length, &written, nullptr);  // a log that cannot be written is no reason to stop
+        WriteFile(gLogFile, line, (DWORD)length, &written,
+                  nullptr);  // a log that cannot be written is no reason to stop
         gLogSize += written;
         if (gLogSize > RUN_LOG_LIMIT + RUN_LOG_LIMIT / 4) {
             char name[MAX_PATH];

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include <string.h>
 

@@ -41,9 +41,7 @@ void postStatusChanged() {
     if (!PostMessageA(launcherState.mainWindow, WM_STATUS_CHANGED, 0, 0)) InterlockedExchange(&gStatusPostPending, 0);
 }
 
-void takeStatusChanged() {
-    InterlockedExchange(&gStatusPostPending, 0);
-}
+void takeStatusChanged() { InterlockedExchange(&gStatusPostPending, 0); }
 
 void setStatus(const char* format, ...) {
     char text[STATUS_TEXT_SIZE] = {};

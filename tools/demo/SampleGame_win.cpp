@@ -58,8 +58,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     windowClass.lpszClassName = "OrvelSampleGame";
     RegisterClassA(&windowClass);
     int x = (GetSystemMetrics(SM_CXSCREEN) - 560) / 2, y = (GetSystemMetrics(SM_CYSCREEN) - 220) / 2;
-    HWND window = CreateWindowExA(0, "OrvelSampleGame", "Orvel - juego de ejemplo", WS_OVERLAPPEDWINDOW, x, y, 560,
-                                  220, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExA(0, "OrvelSampleGame", "Orvel - juego de ejemplo", WS_OVERLAPPEDWINDOW, x, y, 560, 220,
+                                  nullptr, nullptr, instance, nullptr);
     ShowWindow(window, showCommand);
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {

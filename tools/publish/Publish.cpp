@@ -45,8 +45,7 @@ static const char* const PUBLISH_USAGE =
 
 // ---- Small helpers
 
-static int setReason(char* reason, size_t size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+static int setReason(char* reason, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
 static int setReason(char* reason, size_t size, const char* format, ...) {
     va_list args;
@@ -194,10 +193,11 @@ int findPathRefusal(const char* path, int clientDirLength, char* reason, size_t 
             return setReason(reason, reasonSize, "control character 0x%02x (the launcher rejects it)", c);
         }
         if (c >= 128) {
-            return setReason(reason, reasonSize,
-                             "non-ASCII byte 0x%02x (the player's ANSI code page may not hold it)", c);
+            return setReason(reason, reasonSize, "non-ASCII byte 0x%02x (the player's ANSI code page may not hold it)",
+                             c);
         }
-        if (c == '.' && p[1] == '.') return setReason(reason, reasonSize, "\"..\" in the path (the launcher rejects it)");
+        if (c == '.' && p[1] == '.')
+            return setReason(reason, reasonSize, "\"..\" in the path (the launcher rejects it)");
         if (c == '\\') {
             return setReason(reason, reasonSize, "'\\' inside a name (Windows reads it as a folder separator)");
         }
@@ -224,8 +224,7 @@ int findPathRefusal(const char* path, int clientDirLength, char* reason, size_t 
 
 const char* skippedPathNote(const char* path) {
     size_t length = strlen(path);
-    if (length >= PUBLISH_PART_SUFFIX_LENGTH &&
-        equalsIgnoreCase(path + length - PUBLISH_PART_SUFFIX_LENGTH, ".part")) {
+    if (length >= PUBLISH_PART_SUFFIX_LENGTH && equalsIgnoreCase(path + length - PUBLISH_PART_SUFFIX_LENGTH, ".part")) {
         return "an unfinished download";
     }
     if (strchr(path, '/')) return nullptr;
@@ -250,12 +249,14 @@ static unsigned char manifestByte(char c) { return (unsigned char)(c == '/' ? '\
 static unsigned char foldedByte(char c) { return (unsigned char)asciiLower(c == '/' ? '\\' : c); }
 
 int compareManifestOrder(const char* a, const char* b) {
-    for (; *a && manifestByte(*a) == manifestByte(*b); ++a, ++b) {}
+    for (; *a && manifestByte(*a) == manifestByte(*b); ++a, ++b) {
+    }
     return (int)manifestByte(*a) - (int)manifestByte(*b);
 }
 
 static int compareFolded(const char* a, const char* b) {
-    for (; *a && foldedByte(*a) == foldedByte(*b); ++a, ++b) {}
+    for (; *a && foldedByte(*a) == foldedByte(*b); ++a, ++b) {
+    }
     return (int)foldedByte(*a) - (int)foldedByte(*b);
 }
 
@@ -592,8 +593,8 @@ static int findFileRefusal(const PublishFileList* list, const PublishFile* f, in
     if (f->twin == PUBLISH_NO_TWIN) return 0;
     escapePath(other, list->files[f->twin].path);
     if (f->twinIsFolder) {
-        return setReason(reason, reasonSize, "a file, but %s needs a folder of this name on Windows (letter case aside)",
-                         other);
+        return setReason(reason, reasonSize,
+                         "a file, but %s needs a folder of this name on Windows (letter case aside)", other);
     }
     return setReason(reason, reasonSize, "the same file as %s on Windows (letter case aside)", other);
 }
@@ -738,8 +739,7 @@ cleanup:
 
 // ---- check-news
 
-static void reportCut(FILE* out, const char* name, int lineNumber, const char* field, const char* text,
-                      size_t length) {
+static void reportCut(FILE* out, const char* name, int lineNumber, const char* field, const char* text, size_t length) {
     char kept[PUBLISH_MESSAGE_TEXT_SIZE], cut[PUBLISH_MESSAGE_TEXT_SIZE];
     fprintf(out, "%s line %d: the %s is %zu bytes; the window shows the first %d: \"%s\" and cuts \"%s\"\n", name,
             lineNumber, field, length, NEWS_FIELD_SIZE - 1, escapeText(kept, sizeof(kept), text, NEWS_FIELD_SIZE - 1),
@@ -882,8 +882,8 @@ static int verifyEntry(const char* root, const VerifyEntry* item, PublishProgres
         fprintf(out, "cannot read: %s (line %d)\n", escapePath(shown, e->path), item->lineNumber);
     } else if (!equalsIgnoreCase(digest, e->sha256)) {
         clearProgress(progress);
-        fprintf(out, "wrong digest: %s: the manifest says %s, the file has %s (line %d)\n",
-                escapePath(shown, e->path), e->sha256, digest, item->lineNumber);
+        fprintf(out, "wrong digest: %s: the manifest says %s, the file has %s (line %d)\n", escapePath(shown, e->path),
+                e->sha256, digest, item->lineNumber);
     } else {
         good = 1;
     }
@@ -957,9 +957,10 @@ int verifyPublished(const char* folder, const char* manifestPath, const char* pu
             for (size_t i = 0; i < entryCount && !first; ++i) {
                 if (equalsIgnoreCase(entries[i].entry.path, item->entry.path)) first = entries[i].lineNumber;
             }
-            fprintf(out, "%s line %d: %s is listed again (first on line %d, letter case aside); "
-                    "the launcher uses only the first\n", name, lineNumber, escapePath(lineText, item->entry.path),
-                    first);
+            fprintf(out,
+                    "%s line %d: %s is listed again (first on line %d, letter case aside); "
+                    "the launcher uses only the first\n",
+                    name, lineNumber, escapePath(lineText, item->entry.path), first);
             ++problems;
             continue;
         }
@@ -971,8 +972,8 @@ int verifyPublished(const char* folder, const char* manifestPath, const char* pu
                     lineNumber, RELATIVE_PATH_SIZE - 1, escapePath(lineText, item->entry.path));
             ++problems;
         } else if (!isDigestText(item->entry.sha256)) {
-            fprintf(out, "%s line %d: the digest of %s is not 64 hexadecimal digits; the file can never match\n",
-                    name, lineNumber, escapePath(lineText, item->entry.path));
+            fprintf(out, "%s line %d: the digest of %s is not 64 hexadecimal digits; the file can never match\n", name,
+                    lineNumber, escapePath(lineText, item->entry.path));
             ++problems;
         } else {
             item->checkFile = 1;

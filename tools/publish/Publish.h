@@ -28,11 +28,7 @@ enum {
     PUBLISH_PROGRESS_LINE_SIZE = 96
 };
 
-enum {
-    PUBLISH_EXIT_OK = 0,
-    PUBLISH_EXIT_PROBLEM = 1,
-    PUBLISH_EXIT_USAGE = 2
-};
+enum { PUBLISH_EXIT_OK = 0, PUBLISH_EXIT_PROBLEM = 1, PUBLISH_EXIT_USAGE = 2 };
 
 enum {
     PUBLISH_KIND_FILE,
@@ -45,10 +41,10 @@ enum {
 enum { PUBLISH_NO_TWIN = -1 };
 
 struct PublishFile {
-    char* path;       // relative, "/" between names; owned by the list
+    char* path;  // relative, "/" between names; owned by the list
     uint64_t size;
-    int32_t kind;     // PUBLISH_KIND_*
-    int32_t twin;     // index of a path that is the same one on Windows, or PUBLISH_NO_TWIN
+    int32_t kind;  // PUBLISH_KIND_*
+    int32_t twin;  // index of a path that is the same one on Windows, or PUBLISH_NO_TWIN
     int32_t twinIsFolder;
     char sha256[DIGEST_TEXT_SIZE];
 };

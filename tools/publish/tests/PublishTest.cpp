@@ -74,6 +74,7 @@ struct PublishFolder : ::testing::Test {
 // The tool's own refusals, one row each, then one row for each of the launcher's
 // shared path rules (tests/DocumentsTest.cpp covers those in full): "" is accepted.
 TEST(PublishPathRules, RefusesWhatAWindowsClientCannotHoldOrTheLauncherSkips) {
+    // clang-format off
     const char* const cases[][2] = {
         {"/etc/passwd", "absolute"}, {" lead.txt", "begins with a blank"}, {"a\tb", "control character 0x09"},
         {"caf\xc3\xa9.txt", "non-ASCII byte 0xc3"}, {"data/../x.dll", "\"..\""},
@@ -82,8 +83,9 @@ TEST(PublishPathRules, RefusesWhatAWindowsClientCannotHoldOrTheLauncherSkips) {
         {"data/readme.", "ends in a dot or a blank"}, {"./x", "\".\" as a name"}, {"a//b", "empty name"},
         {"deep/Nul/x.bin", "reserved device name"}, {"x.part", "temporary download"}, {"LAUNCHER.INI", "own file"},
         {"main.exe", ""}, {"data/my file.bin", ""}, {".hidden/a.b", ""}, {"sub/launcher.ini", ""},
-        {"x~y!@#$%^&()[]{}=+,;'`.txt", ""},
+        {"x~y!@#$%^&()[]{}=+,;'`.txt", ""}
     };
+    // clang-format on
     for (const auto& c : cases) {
         std::string refusal = refusalOf(c[0]);
         bool expected = c[1][0] ? refusal.find(c[1]) != std::string::npos : refusal.empty();
@@ -136,8 +138,8 @@ TEST_F(PublishFolder, ManifestOfAClientFolderRoundTripsThroughTheLaunchersParser
                   SHA_EMPTY + " 0 data\\empty.bin\r\n" + SHA_FOX + " 43 data\\maps\\world 1.map\r\n" + SHA_ABC +
                   " 3 main.exe\r\n" + SHA_ABC + " 3 sub\\launcher.ini\r\n",
               text);
-    for (const char* skipped : {"OrvelLauncher.exe", "launcher.ini", "OrvelLauncher.cache", "news.txt",
-                                "data/big.pak.part"}) {
+    for (const char* skipped :
+         {"OrvelLauncher.exe", "launcher.ini", "OrvelLauncher.cache", "news.txt", "data/big.pak.part"}) {
         EXPECT_NE(std::string::npos, run.err.find(std::string("skipped: ") + skipped)) << run.err;
     }
     EXPECT_NE(std::string::npos, run.err.find(": 7 files, 3145787 bytes (5 skipped)")) << run.err;
@@ -174,12 +176,11 @@ TEST_F(PublishFolder, RefusesEachBadEntryByNameAndWritesNoManifest) {
 
     ToolRun run = runTool({"manifest", client});
     EXPECT_EQ(1, run.status);
-    for (const char* refusal : {"refused: caf\xc3\xa9.txt: non-ASCII byte 0xc3",
-                                "refused: tab\\x09name: control character 0x09",
-                                "refused: data.bin: the same file as Data.bin on Windows",
-                                "refused: maps: a file, but Maps/world.map needs a folder",
-                                "refused: link.bin: a symbolic link", "refused: pipe: not a regular file",
-                                "6 file(s) refused"}) {
+    for (const char* refusal :
+         {"refused: caf\xc3\xa9.txt: non-ASCII byte 0xc3", "refused: tab\\x09name: control character 0x09",
+          "refused: data.bin: the same file as Data.bin on Windows",
+          "refused: maps: a file, but Maps/world.map needs a folder", "refused: link.bin: a symbolic link",
+          "refused: pipe: not a regular file", "6 file(s) refused"}) {
         EXPECT_NE(std::string::npos, run.err.find(refusal)) << refusal << "\n" << run.err;
     }
     EXPECT_EQ(std::string::npos, run.err.find("good.bin")) << run.err;
@@ -196,8 +197,8 @@ TEST_F(PublishFolder, VerifyReportsEveryKindOfProblemWithItsPath) {
     std::string manifest = joinPath(root, "manifest.txt");  // kept outside, as the server keeps it
     ASSERT_EQ(0, runTool({"manifest", client, "-o", manifest}).status);
     std::string text = readFile(manifest);
-    writeFile(manifest, text + std::string(64, 'f') + " 1 ..\\escape.bin\r\n" + "\r\n" + SHA_ABC +
-                            " 3 D\\E.BIN\r\n" + std::string(64, 'g') + " 3 g.bin\r\n");
+    writeFile(manifest, text + std::string(64, 'f') + " 1 ..\\escape.bin\r\n" + "\r\n" + SHA_ABC + " 3 D\\E.BIN\r\n" +
+                            std::string(64, 'g') + " 3 g.bin\r\n");
     fs::remove(at("a.bin"));
     writeFile(at("b.bin"), "hell");
     writeFile(at("c.bin"), "12346");
@@ -212,8 +213,7 @@ TEST_F(PublishFolder, VerifyReportsEveryKindOfProblemWithItsPath) {
         "line 5: the launcher rejects this line: \"ffff",
         "line 7: D\\E.BIN is listed again (first on line 4, letter case aside)",
         "line 8: the digest of g.bin is not 64 hexadecimal digits",
-        ": 6 problem(s)",
-    };
+        ": 6 problem(s)"};
     for (const char* message : expected) EXPECT_NE(std::string::npos, run.out.find(message)) << message;
     EXPECT_EQ(std::string::npos, run.out.find("e.bin (line")) << run.out;
     EXPECT_EQ(std::string::npos, run.out.find("line 6")) << "a blank line is no problem";
@@ -227,7 +227,8 @@ TEST_F(PublishFolder, CheckNewsReportsWhatTheWindowLosesAndShowsWhatItKeeps) {
         std::vector<std::string> found;
         std::string absent;
     } cases[] = {
-        {"Novedades|Servidor abierto\r\n", 0,
+        {"Novedades|Servidor abierto\r\n",
+         0,
          {"The window shows:\n  1. Novedades | Servidor abierto\n", "the window shows all 1 item(s) as written"},
          "problem"},
         {"Novedades|Servidor abierto\r\njust text without a bar\r\n" + c95 + "cut|short\r\nshort|" + h95 +
@@ -242,15 +243,17 @@ TEST_F(PublishFolder, CheckNewsReportsWhatTheWindowLosesAndShowsWhatItKeeps) {
           ": 4 problem(s)"},
          "line 5"},  // a blank line is no problem
         // A lone CR hides the rest of its line; a NUL hides the rest of the file.
-        {"Uno|a\rDos|b\nTres|c", 1,
+        {"Uno|a\rDos|b\nTres|c",
+         1,
          {"line 1: the text after a carriage return is ignored: \"Dos|b\"", "  1. Uno | a\n  2. Tres | c\n"},
          "Dos | b"},
-        {std::string("Uno|a\r\nDos|b\0Tres|c\r\n", 21), 1,
-         {"a NUL byte at offset 12; the launcher reads nothing after it"}, "Tres"},
+        {std::string("Uno|a\r\nDos|b\0Tres|c\r\n", 21),
+         1,
+         {"a NUL byte at offset 12; the launcher reads nothing after it"},
+         "Tres"},
         {"", 1, {emptyNote, "The window shows no news."}, "  1."},
         {"\r\n\r\n", 1, {emptyNote, "The window shows no news."}, "  1."},
-        {"  \n", 1, {emptyNote, "The window shows no news."}, "  1."},
-    };
+        {"  \n", 1, {emptyNote, "The window shows no news."}, "  1."}};
     for (const auto& c : cases) {
         put("news.txt", c.text);
         ToolRun run = runTool({"check-news", at("news.txt")});
@@ -267,12 +270,18 @@ TEST_F(PublishFolder, CommandLine) {
     EXPECT_EQ(0, help.status);
     EXPECT_EQ(0u, help.out.find("usage: orvel-publish")) << help.out;
 
-    const std::vector<std::string> wrong[] = {
-        {"publish-everything"}, {}, {"manifest"}, {"manifest", client, "-o"},
-        {"manifest", client, "--client-dir-length", "40x"}, {"manifest", client, "--client-dir-length", "253"},
-        {"manifest", client, client}, {"verify", client, "-o", "x"}, {"verify", client, "--key", "x.key"},
-        {"manifest", client, "-o", "-", "--key", "x.key"}, {"sign", client}, {"keygen"},
-    };
+    const std::vector<std::string> wrong[] = {{"publish-everything"},
+                                              {},
+                                              {"manifest"},
+                                              {"manifest", client, "-o"},
+                                              {"manifest", client, "--client-dir-length", "40x"},
+                                              {"manifest", client, "--client-dir-length", "253"},
+                                              {"manifest", client, client},
+                                              {"verify", client, "-o", "x"},
+                                              {"verify", client, "--key", "x.key"},
+                                              {"manifest", client, "-o", "-", "--key", "x.key"},
+                                              {"sign", client},
+                                              {"keygen"}};
     for (const auto& args : wrong) EXPECT_EQ(2, runTool(args).status) << ::testing::PrintToString(args);
 
     ToolRun missing = runTool({"manifest", joinPath(root, "no-such-folder")});
@@ -304,13 +313,11 @@ TEST_F(PublishFolder, SignedReleaseRoundTrip) {
     const std::string manifest = readFile(at("manifest.txt")), signature = readFile(at("manifest.txt.sig"));
     const struct {
         std::string manifest, signature, publicKey, message;
-    } broken[] = {
-        {manifest, signature, other + ".pub", "not a signature of this manifest by"},
-        {manifest + "\r\n", signature, key + ".pub", "not a signature of this manifest by"},
-        {manifest, signature.substr(0, 40), key + ".pub", "cut short, 40 of "},
-        {manifest, signature + "x", key + ".pub", "not an ECDSA P-256 signature in DER form"},
-        {manifest, signature, key + ".key", "is not an ECDSA P-256 public key"},
-    };
+    } broken[] = {{manifest, signature, other + ".pub", "not a signature of this manifest by"},
+                  {manifest + "\r\n", signature, key + ".pub", "not a signature of this manifest by"},
+                  {manifest, signature.substr(0, 40), key + ".pub", "cut short, 40 of "},
+                  {manifest, signature + "x", key + ".pub", "not an ECDSA P-256 signature in DER form"},
+                  {manifest, signature, key + ".key", "is not an ECDSA P-256 public key"}};
     for (const auto& c : broken) {
         writeFile(at("manifest.txt"), c.manifest);
         writeFile(at("manifest.txt.sig"), c.signature);
