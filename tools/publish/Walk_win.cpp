@@ -1,8 +1,8 @@
+#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
 #include <string.h>
-#include <windows.h>
 
 #include "tools/publish/Publish.h"
 
