@@ -134,13 +134,4 @@ TEST(News, SplitsAtTheFirstBarAndKeepsFourItemsOf95Bytes) {
     for (const auto& c : cases) EXPECT_EQ(c.shown, news(c.text)) << c.text;
 }
 
-TEST(News, ParseNewsPublishesItemsThenCount) {
-    launcherState.newsCount = 0;
-    char text[] = "Parche|Nueva zona\nTorneo|Sabado 20 hs\n";
-    parseNews(text);
-    EXPECT_EQ(2, launcherState.newsCount);
-    EXPECT_STREQ("Torneo", launcherState.newsItems[1].caption);
-    launcherState.newsCount = 0;
-}
-
 }  // namespace

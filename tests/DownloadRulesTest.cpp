@@ -84,21 +84,14 @@ int32_t slowAt(std::initializer_list<std::pair<uint32_t, uint32_t>> reads) {
 }
 
 TEST(RateRule, EndsATransferBelowOneKibibyteASecondOverAWindow) {
-    std::initializer_list<std::pair<uint32_t, uint32_t>> drip = {{10000, 1}, {20000, 1}, {30000, 1}, {40000, 1},
-                                                                 {50000, 1}, {60000, 1}, {70000, 1}};
-    EXPECT_EQ(60000, slowAt(drip));
+    // clang-format off
+    EXPECT_EQ(60000, slowAt({{10000, 1}, {20000, 1}, {30000, 1}, {40000, 1}, {50000, 1}, {60000, 1}, {70000, 1}}));
     // Fast enough on average, even with a long silence in between.
     EXPECT_EQ(-1, slowAt({{1000, 100000}, {29000, 1}, {59000, 1}, {61000, 1}, {65000, 80000}, {125000, 61440}}));
     // A quick start does not excuse a later slow minute.
-    EXPECT_EQ(120000, slowAt({{1000, 1 << 20},
-                              {20000, 1},
-                              {40000, 1},
-                              {60000, 1},
-                              {80000, 1},
-                              {100000, 1},
-                              {110000, 1},
-                              {120000, 1},
-                              {130000, 1}}));
+    EXPECT_EQ(120000, slowAt({{1000, 1 << 20}, {20000, 1}, {40000, 1}, {60000, 1}, {80000, 1}, {100000, 1},
+                              {110000, 1}, {120000, 1}, {130000, 1}}));
+    // clang-format on
 }
 
 TEST(Failures, OnlyPassingOnesAreTriedAgain) {
