@@ -1,7 +1,8 @@
 // The ceiling the platform's internet library sets: the same URLs the
-// launcher fetches, on 8 threads, with the launcher's InternetOpenA and
-// InternetOpenUrlA flags, each body read into memory and written to a file,
-// and nothing else (no folders, no digest, no rename).
+// launcher fetches, on 8 threads, with the launcher's InternetOpenA flags and
+// request flags, each body streamed to a file through a buffer of the
+// launcher's workers' size, and nothing else (no folders, no digest, no
+// rename, no resume).
 //   bare_wininet URL_BASE LIST_FILE OUT_DIR
 // LIST_FILE holds one URL path a line, relative to URL_BASE. Prints
 // "ms=...", "files=..." and "failed=..." lines.
@@ -18,7 +19,7 @@
 enum {
     BARE_THREADS = 8,
     BARE_URL_SIZE = 1024,
-    BARE_FIRST_CAPACITY = 65536,
+    BARE_BUFFER_SIZE = 256 * 1024,  // as a download worker's buffer
     BARE_MAX_LINES = 1000000
 };
 
@@ -32,72 +33,48 @@ struct BareQueue {
     volatile int32_t failed;
 };
 
-// Reads the whole body into one buffer, sized from Content-Length when the
-// server sends it, so that the program does the least the library allows.
-static char* fetchBody(HINTERNET internet, const char* url, DWORD* outLength) {
-    HINTERNET request =
-        InternetOpenUrlA(internet, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
-    if (!request) return nullptr;
-    char* buffer = nullptr;
-    DWORD status = 0, statusSize = sizeof(status);
-    DWORD declared = 0, declaredSize = sizeof(declared);
-    DWORD capacity = BARE_FIRST_CAPACITY, length = 0;
-    HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
-    if (status != 200) goto failed;
-    if (HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &declared, &declaredSize,
-                       nullptr) &&
-        declared > 0) {
-        capacity = declared + 1;
-    }
-    buffer = (char*)malloc(capacity);
-    if (!buffer) goto failed;
-    for (;;) {
-        DWORD bytesRead = 0;
-        if (length == capacity) {
-            char* grown = (char*)realloc(buffer, (size_t)capacity * 2);
-            if (!grown) goto failed;
-            buffer = grown;
-            capacity *= 2;
-        }
-        if (!InternetReadFile(request, buffer + length, capacity - length, &bytesRead) || bytesRead == 0) break;
-        length += bytesRead;
-    }
-    InternetCloseHandle(request);
-    *outLength = length;
-    return buffer;
-
-failed:
-    free(buffer);
-    InternetCloseHandle(request);
-    return nullptr;
-}
-
-static int fetchOne(const BareQueue* queue, int32_t index) {
+// One GET, the body read in whole buffers as the library hands them over and
+// written to target.
+static int fetchOne(const BareQueue* queue, int32_t index, char* buffer) {
     char url[BARE_URL_SIZE];
     char target[MAX_PATH];
     snprintf(url, sizeof(url), "%s%s", queue->urlBase, queue->paths[index]);
     snprintf(target, sizeof(target), "%s\\f%d", queue->outDir, index);
-    DWORD length = 0;
-    char* body = fetchBody(queue->internet, url, &length);
-    if (!body) return 0;
+    HINTERNET request =
+        InternetOpenUrlA(queue->internet, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0);
+    if (!request) return 0;
     int result = 0;
-    DWORD written = 0;
-    HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD status = 0, statusSize = sizeof(status);
+    HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr);
+    HANDLE file = status == 200
+                      ? CreateFileA(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                      : INVALID_HANDLE_VALUE;
     if (file != INVALID_HANDLE_VALUE) {
-        result = WriteFile(file, body, length, &written, nullptr) && written == length;
+        for (;;) {
+            DWORD bytesRead = 0, written = 0;
+            if (!InternetReadFile(request, buffer, BARE_BUFFER_SIZE, &bytesRead)) break;
+            if (bytesRead == 0) {
+                result = 1;
+                break;
+            }
+            if (!WriteFile(file, buffer, bytesRead, &written, nullptr) || written != bytesRead) break;
+        }
         CloseHandle(file);
     }
-    free(body);
+    InternetCloseHandle(request);
     return result;
 }
 
 static DWORD WINAPI bareWorker(void* argument) {
     BareQueue* queue = (BareQueue*)argument;
+    char* buffer = (char*)malloc(BARE_BUFFER_SIZE);
     for (;;) {
         int32_t index = __atomic_add_fetch(&queue->nextJob, 1, __ATOMIC_SEQ_CST);
-        if (index >= queue->count) return 0;
-        if (!fetchOne(queue, index)) __atomic_add_fetch(&queue->failed, 1, __ATOMIC_SEQ_CST);
+        if (index >= queue->count) break;
+        if (!buffer || !fetchOne(queue, index, buffer)) __atomic_add_fetch(&queue->failed, 1, __ATOMIC_SEQ_CST);
     }
+    free(buffer);
+    return 0;
 }
 
 // Splits text into its non-empty lines, in place.

@@ -1,15 +1,23 @@
-// The benchmark's Windows side: real update runs and the engine's pieces,
-// timed inside one Windows process under the same Wine prefix as the tests.
-//   bench_run run CLIENT_DIR UPDATE_URL FULLVERIFY   one whole update run
-//   bench_run pieces CLIENT_DIR UPDATE_URL           the warm start's parts
-//   bench_run downloadpieces CLIENT_DIR UPDATE_URL   a download's parts, one thread
-//   bench_run attrs CLIENT_DIR MANIFEST_FILE         bare GetFileAttributesExA loop
-//   bench_run opens CLIENT_DIR MANIFEST_FILE         bare CreateFileA, ReadFile, CloseHandle loop
-//   bench_run posts COUNT                            bare PostMessageA loop
-//   bench_run hash FILE                              fileSha256Hex on one file
-// Every figure goes to standard output as one "key=value" line.
+// The benchmark's Windows side: real update runs, the engine's steps on their
+// own and what the platform alone costs, timed inside one Windows process
+// under the same Wine prefix as the tests.
+//   run CLIENT_DIR UPDATE_URL FULLVERIFY        one whole update run
+//   pieces CLIENT_DIR UPDATE_URL                a warm start's steps, each timed
+//   attrs CLIENT_DIR MANIFEST_FILE              GetFileAttributesExA of every path
+//   listings CLIENT_DIR MANIFEST_FILE           FindFirstFileExA listing of every folder
+//   hashfiles CLIENT_DIR MANIFEST_FILE N        fileSha256Hex of every file on N threads
+//   hash FILE                                   fileSha256Hex of one file
+//   hashmemory FILES SIZE PIECE N               SHA-256 of FILES x SIZE bytes in memory on N threads
+//   transfers UPDATE_URL MANIFEST_FILE WHOLE    every file through httpSend and httpRead (WHOLE 1:
+//                                               InternetReadFile of whole buffers), the bytes dropped
+//   writes CLIENT_DIR MANIFEST_FILE PIECE       every file written to its .part and moved over
+// MANIFEST_FILE lists the files, one manifest line each; PIECE is the size
+// of each write or digest call, at most the workers' buffer. Every figure
+// goes to standard output as one "key=value" line; the commands run on one
+// thread unless N says otherwise.
 #include <windows.h>
 #include <psapi.h>
+#include <wininet.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,29 +27,19 @@
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
 #include "update/Cache.h"
+#include "update/Check.h"
 #include "update/Digest.h"
 #include "update/Documents.h"
 #include "update/Download.h"
 #include "update/Http.h"
-#include "update/PathSet.h"
+#include "update/OwnFiles.h"
 #include "update/Status.h"
 
-enum {
-    BENCH_RUN_TIMEOUT_MS = 600000,
-    BENCH_VERIFY_REPORT_EVERY = 20,  // as the update run reports
-    BENCH_DRAIN_EVERY = 100,
-    BENCH_PROC_STATUS_SIZE = 8192,
-    BENCH_FIRST_READ_SIZE = 4096
-};
+enum { BENCH_RUN_TIMEOUT_MS = 900000, BENCH_PROC_STATUS_SIZE = 8192, BENCH_MAX_THREADS = 8 };
 
-struct BenchRunState {
-    int doneMessages;
-    WPARAM outcome;
-    int statusMessages;
-};
-
-static BenchRunState benchRun;
 static LARGE_INTEGER benchFrequency;
+static int benchDoneMessages;
+static int benchStatusMessages;
 
 static double nowMs() {
     LARGE_INTEGER now;
@@ -49,33 +47,21 @@ static double nowMs() {
     return (double)now.QuadPart * 1000.0 / (double)benchFrequency.QuadPart;
 }
 
+// Takes the run's messages as the launcher's window does: a status message is
+// taken at once, so that the next change posts again.
 static LRESULT CALLBACK benchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_STATUS_CHANGED) {
-        ++benchRun.statusMessages;
+        takeStatusChanged();
+        ++benchStatusMessages;
         return 0;
     }
     if (message == WM_UPDATE_DONE) {
-        if (benchRun.doneMessages++ == 0) benchRun.outcome = wParam;
+        ++benchDoneMessages;
         launcherState.updateRunning = 0;
         launcherState.readyToPlay = 1;
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
-}
-
-static HWND createBenchWindow() {
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = benchWindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = "OrvelBench";
-    RegisterClassA(&windowClass);
-    return CreateWindowExA(0, "OrvelBench", "bench", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
-}
-
-static void drainMessages() {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
 }
 
 // The same client folder and server as the launcher would read from launcher.ini.
@@ -84,8 +70,26 @@ static int configureRun(const char* clientDir, const char* updateUrl) {
     if (!formatText(s.clientDir, sizeof(s.clientDir), "%s", clientDir)) return 0;
     if (!formatText(s.updateUrl, sizeof(s.updateUrl), "%s", updateUrl)) return 0;
     normaliseUpdateUrl(s.updateUrl, sizeof(s.updateUrl));
-    s.mainWindow = createBenchWindow();
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = benchWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "OrvelBench";
+    RegisterClassA(&windowClass);
+    s.mainWindow = CreateWindowExA(0, "OrvelBench", "bench", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                   GetModuleHandleA(nullptr), nullptr);
     return s.mainWindow != nullptr;
+}
+
+// Dispatches the window's messages until thread has ended (or, without one,
+// until the run has posted WM_UPDATE_DONE). 0 when the deadline passed first.
+static int pumpUntil(HANDLE thread, double deadline) {
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+        if (thread ? WaitForSingleObject(thread, 0) == WAIT_OBJECT_0 : benchDoneMessages > 0) return 1;
+        if (nowMs() >= deadline) return 0;
+        MsgWaitForMultipleObjects(thread ? 1 : 0, &thread, FALSE, 100, QS_ALLINPUT);
+    }
 }
 
 // Peak working set as Windows reports it, and the Linux view of the same
@@ -118,298 +122,262 @@ static int commandRun(const char* clientDir, const char* updateUrl, int fullVeri
     if (!configureRun(clientDir, updateUrl)) return 1;
     double start = nowMs();
     startUpdateRun(fullVerify);
-    double deadline = start + BENCH_RUN_TIMEOUT_MS;
-    while (benchRun.doneMessages == 0 && nowMs() < deadline) {
-        MSG message;
-        if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
-            continue;
-        }
-        DispatchMessageA(&message);
-    }
+    pumpUntil(nullptr, start + BENCH_RUN_TIMEOUT_MS);
     double elapsed = nowMs() - start;
     char status[STATUS_TEXT_SIZE];
     copyStatusText(status);
     printf("ms=%.3f\n", elapsed);
-    printf("done=%d\n", benchRun.doneMessages);
-    printf("outcome=%d\n", (int)benchRun.outcome);
-    printf("status_messages=%d\n", benchRun.statusMessages);
+    printf("done=%d\n", benchDoneMessages);
+    printf("status_messages=%d\n", benchStatusMessages);
     printf("status=%s\n", status);
     printMemory();
-    return benchRun.doneMessages == 1 ? 0 : 1;
+    return benchDoneMessages == 1 ? 0 : 1;
 }
 
-// The check the update run makes of one file, with the same calls in the same
-// order: attributes, size, cache record, write time.
-static int checkLocalFile(const ManifestEntry* entry) {
-    char localPath[LOCAL_PATH_SIZE];
-    if (!buildLocalPath(localPath, launcherState.clientDir, entry->path)) return 0;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(localPath, GetFileExInfoStandard, &data)) return 0;
-    uint64_t size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
-    if (size != entry->size) return 0;
-    CacheEntry* record = findCacheEntry(entry->path);
-    if (!record || record->size != entry->size || record->writeTime.low != data.ftLastWriteTime.dwLowDateTime ||
-        record->writeTime.high != data.ftLastWriteTime.dwHighDateTime) {
-        return 0;  // would be hashed: the warm start never gets here
-    }
-    return equalsIgnoreCase(record->sha256, entry->sha256);
-}
+// A warm start's steps in the run's order, each timed on its own, on a
+// thread of their own while this one takes the window's messages.
+struct WarmPieces {
+    double fetchMs, cacheLoadMs, checkMs, cacheSaveMs;
+    int32_t jobs, failed;
+    int fetched;
+};
 
-static int32_t countLineFeeds(const char* text) {
-    int32_t count = 0;
-    for (; *text; ++text) count += *text == '\n';
-    return count;
-}
-
-// The warm start taken apart: the update run's steps in its order, with the
-// engine's functions, each timed on its own. The manifest loop is the run's
-// loop, with a clock around each of its parts.
-static int commandPieces(const char* clientDir, const char* updateUrl) {
-    if (!configureRun(clientDir, updateUrl)) return 1;
-    int result = 1;
+static DWORD WINAPI warmPieces(void* argument) {
+    WarmPieces* pieces = (WarmPieces*)argument;
     char url[FILE_URL_SIZE];
     uint32_t length = 0;
-    char* manifest = nullptr;
-    char* news = nullptr;
-    PathSet seen = {};
-    int32_t lineCount = 0, fileCount = 0, good = 0;
-    double parseMs = 0, checkMs = 0, reportMs = 0, t0 = 0, t1 = 0, t2 = 0, t3 = 0, t4 = 0;
-    void* internet = nullptr;
-
-    t0 = nowMs();
-    internet = httpOpenInternet();
-    if (!internet) goto cleanup;
+    Failure failure;
+    JobList list = {};
+    double t0 = nowMs();
+    void* internet = httpOpenInternet();
     buildFileUrl(url, launcherState.updateUrl, "manifest.txt");
-    manifest = httpFetch(internet, url, &length);
-    if (!manifest) goto cleanup;
+    char* manifest = internet ? httpFetch(internet, url, HTTP_MANIFEST_LIMIT, &length, &failure) : nullptr;
     buildFileUrl(url, launcherState.updateUrl, "news.txt");
-    news = httpFetch(internet, url, &length);
+    char* news = manifest ? httpFetch(internet, url, HTTP_NEWS_LIMIT, &length, &failure) : nullptr;
     if (news) parseNews(news);
-    t1 = nowMs();
-    loadCache();
-    t2 = nowMs();
-
-    lineCount = countLineFeeds(manifest);
-    {
-        ManifestEntry entry;
-        char* line = manifest;
-        for (int32_t lineIndex = 0; line; ++lineIndex) {
-            double start = nowMs();
-            char* lineFeed = strchr(line, '\n');
-            if (lineFeed) *lineFeed = 0;
-            char* next = lineFeed ? lineFeed + 1 : nullptr;
-            int parsed = parseManifestLine(line, &entry);
-            double parsedAt = nowMs();
-            parseMs += parsedAt - start;
-            if (parsed) {
-                if (lineIndex % BENCH_VERIFY_REPORT_EVERY == 0) {
-                    setProgress(lineCount ? (int32_t)((int64_t)lineIndex * 1000 / lineCount) : 0);
-                    setStatus("Verificando archivos...");
-                    reportMs += nowMs() - parsedAt;
-                    // The window thread's work, left out of the figures.
-                    if ((lineIndex / BENCH_VERIFY_REPORT_EVERY) % BENCH_DRAIN_EVERY == 0) drainMessages();
-                    parsedAt = nowMs();
-                }
-                int isNew = addPathOnce(&seen, entry.path);
-                double addedAt = nowMs();
-                parseMs += addedAt - parsedAt;
-                if (isNew) {
-                    ++fileCount;
-                    good += checkLocalFile(&entry);
-                    checkMs += nowMs() - addedAt;
-                }
-            }
-            line = next;
-        }
+    double t1 = nowMs();
+    pieces->fetched = manifest != nullptr;
+    if (manifest) {
+        loadCache();
+        double t2 = nowMs();
+        pieces->failed = checkManifest(manifest, &list);
+        double t3 = nowMs();
+        saveCache();
+        double t4 = nowMs();
+        pieces->fetchMs = t1 - t0;
+        pieces->cacheLoadMs = t2 - t1;
+        pieces->checkMs = t3 - t2;
+        pieces->cacheSaveMs = t4 - t3;
+        pieces->jobs = list.count;
     }
-    drainMessages();
-    t3 = nowMs();
-    saveCache();
-    t4 = nowMs();
-
-    printf("files=%d\n", fileCount);
-    printf("good=%d\n", good);
-    printf("fetch_ms=%.3f\n", t1 - t0);
-    printf("cache_load_ms=%.3f\n", t2 - t1);
-    printf("parse_ms=%.3f\n", parseMs);
-    printf("check_ms=%.3f\n", checkMs);
-    printf("report_ms=%.3f\n", reportMs);
-    printf("cache_save_ms=%.3f\n", t4 - t3);
-    printf("loop_ms=%.3f\n", t3 - t2);
-    result = good == fileCount ? 0 : 1;
-
-cleanup:
-    freePathSet(&seen);
+    free(list.jobs);
     free(news);
     free(manifest);
     httpCloseInternet(internet);
-    return result;
+    return 0;
 }
 
-// The work of one download job in its pieces, one job after the other on
-// this thread: what the platform's library takes (the fetch) and what the
-// launcher adds (folders, the .part file, its digest, the move).
-static void createFoldersFor(char* target) {
-    for (char* p = target; *p; ++p) {
-        if (*p != '\\') continue;
-        *p = 0;
-        CreateDirectoryA(target, nullptr);
-        *p = '\\';
-    }
-}
-
-static int commandDownloadPieces(const char* clientDir, const char* updateUrl) {
+static int commandPieces(const char* clientDir, const char* updateUrl) {
     if (!configureRun(clientDir, updateUrl)) return 1;
-    int result = 1;
-    char url[FILE_URL_SIZE];
-    uint32_t length = 0;
-    char* manifest = nullptr;
-    int32_t done = 0, failed = 0;
-    double foldersMs = 0, fetchMs = 0, writeMs = 0, digestMs = 0, moveMs = 0;
-    void* internet = httpOpenInternet();
-    if (!internet) goto cleanup;
-    buildFileUrl(url, launcherState.updateUrl, "manifest.txt");
-    manifest = httpFetch(internet, url, &length);
-    if (!manifest) goto cleanup;
-    for (char* line = manifest; line;) {
+    WarmPieces pieces = {};
+    HANDLE thread = CreateThread(nullptr, 0, warmPieces, &pieces, 0, nullptr);
+    if (!thread) return 1;
+    int ended = pumpUntil(thread, nowMs() + BENCH_RUN_TIMEOUT_MS);
+    CloseHandle(thread);
+    if (!ended || !pieces.fetched) return 1;
+    printf("fetch_ms=%.3f\n", pieces.fetchMs);
+    printf("cache_load_ms=%.3f\n", pieces.cacheLoadMs);
+    printf("check_ms=%.3f\n", pieces.checkMs);
+    printf("cache_save_ms=%.3f\n", pieces.cacheSaveMs);
+    printf("status_messages=%d\n", benchStatusMessages);
+    printf("jobs=%d\n", pieces.jobs);
+    return pieces.jobs == 0 && pieces.failed == 0 ? 0 : 1;
+}
+
+// The files of a manifest file, read before any clock starts.
+struct FileList {
+    char* text;
+    ManifestEntry* entries;
+    int32_t count;
+    uint64_t bytes;
+};
+
+static void freeFileList(FileList* list) {
+    free(list->entries);
+    free(list->text);
+    *list = FileList{};
+}
+
+static int readFileList(const char* manifestFile, FileList* list) {
+    *list = FileList{};
+    HANDLE file = CreateFileA(manifestFile, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD size = GetFileSize(file, nullptr), length = 0;
+    if (size != INVALID_FILE_SIZE) list->text = (char*)malloc((size_t)size + 1);
+    int read = list->text && ReadFile(file, list->text, size, &length, nullptr) && length == size;
+    CloseHandle(file);
+    if (!read) {
+        freeFileList(list);
+        return 0;
+    }
+    list->text[length] = 0;
+    int32_t lines = 1;
+    for (const char* p = list->text; *p; ++p) lines += *p == '\n';
+    list->entries = (ManifestEntry*)malloc((size_t)lines * sizeof(ManifestEntry));
+    if (!list->entries) {
+        freeFileList(list);
+        return 0;
+    }
+    for (char* line = list->text; line;) {
         char* lineFeed = strchr(line, '\n');
         if (lineFeed) *lineFeed = 0;
-        ManifestEntry job;
-        char target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE], digest[DIGEST_TEXT_SIZE];
-        if (parseManifestLine(line, &job) && buildJobPaths(launcherState.clientDir, job.path, target, part)) {
-            double t0 = nowMs();
-            buildFileUrl(url, launcherState.updateUrl, job.path);
-            createFoldersFor(target);
-            double t1 = nowMs();
-            char* body = httpFetch(internet, url, &length);
-            double t2 = nowMs();
-            FILE* file = body ? fopen(part, "wb") : nullptr;
-            if (file) {
-                fwrite(body, 1, length, file);
-                fclose(file);
-            }
-            free(body);
-            double t3 = nowMs();
-            int good = file && fileSha256Hex(part, digest) && equalsIgnoreCase(digest, job.sha256);
-            double t4 = nowMs();
-            SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
-            good = good && MoveFileExA(part, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-            double t5 = nowMs();
-            foldersMs += t1 - t0;
-            fetchMs += t2 - t1;
-            writeMs += t3 - t2;
-            digestMs += t4 - t3;
-            moveMs += t5 - t4;
-            if (good) {
-                ++done;
-            } else {
-                ++failed;
-            }
-        }
+        if (parseManifestLine(line, &list->entries[list->count])) list->bytes += list->entries[list->count++].size;
         line = lineFeed ? lineFeed + 1 : nullptr;
     }
-    printf("files=%d\n", done);
-    printf("failed=%d\n", failed);
-    printf("folders_ms=%.3f\n", foldersMs);
-    printf("fetch_ms=%.3f\n", fetchMs);
-    printf("write_ms=%.3f\n", writeMs);
-    printf("digest_ms=%.3f\n", digestMs);
-    printf("move_ms=%.3f\n", moveMs);
-    result = failed == 0 ? 0 : 1;
-
-cleanup:
-    free(manifest);
-    httpCloseInternet(internet);
-    return result;
+    return 1;
 }
 
-static char* readWholeFile(const char* path) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    char* text = nullptr;
-    DWORD size = GetFileSize(file, nullptr), length = 0;
-    if (size != INVALID_FILE_SIZE) text = (char*)malloc((size_t)size + 1);
-    if (text && ReadFile(file, text, size, &length, nullptr) && length == size) {
-        text[length] = 0;
-    } else {
-        free(text);
-        text = nullptr;
-    }
-    CloseHandle(file);
-    return text;
-}
-
-// What Wine itself costs per file, over the paths of the manifest, built
-// before the clock starts: the attribute query alone ("attrs"), or the open,
-// first read and close that fileSha256Hex makes of every file ("opens").
-static int commandPathLoop(const char* clientDir, const char* manifestFile, int opens) {
-    int result = 1;
-    char* manifest = readWholeFile(manifestFile);
-    char(*paths)[LOCAL_PATH_SIZE] = nullptr;
+// What Wine itself costs per file: the attribute query of every path, or the
+// listing of every folder the way the check lists them (the manifest names
+// the files of one folder together).
+static int commandQueries(const char* clientDir, const char* manifestFile, int listings) {
+    FileList list;
+    if (!readFileList(manifestFile, &list)) return 1;
+    char(*paths)[LOCAL_PATH_SIZE] = (char(*)[LOCAL_PATH_SIZE])calloc((size_t)list.count + 1, LOCAL_PATH_SIZE);
     int32_t count = 0, found = 0;
-    if (!manifest) goto cleanup;
-    paths = (char(*)[LOCAL_PATH_SIZE])malloc(((size_t)countLineFeeds(manifest) + 1) * LOCAL_PATH_SIZE);
-    if (!paths) goto cleanup;
-    {
-        ManifestEntry entry;
-        char* line = manifest;
-        while (line) {
-            char* lineFeed = strchr(line, '\n');
-            if (lineFeed) *lineFeed = 0;
-            if (parseManifestLine(line, &entry) &&
-                formatText(paths[count], LOCAL_PATH_SIZE, "%s\\%s", clientDir, entry.path)) {
-                ++count;
-            }
-            line = lineFeed ? lineFeed + 1 : nullptr;
+    for (int32_t i = 0; paths && i < list.count; ++i) {
+        const char* path = list.entries[i].path;
+        const char* slash = strrchr(path, '\\');
+        if (!listings) {
+            count += buildLocalPath(paths[count], clientDir, path);
+        } else if (formatText(paths[count], LOCAL_PATH_SIZE, "%s\\%.*s*", clientDir,
+                              slash ? (int)(slash - path + 1) : 0, path) &&
+                   (count == 0 || strcmp(paths[count], paths[count - 1]) != 0)) {
+            ++count;
         }
     }
-    {
-        double start = nowMs();
-        for (int32_t i = 0; i < count; ++i) {
-            if (opens) {
-                HANDLE file = CreateFileA(paths[i], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-                if (file == INVALID_HANDLE_VALUE) continue;
-                // The first read of a handle is where Wine hands the file over
-                // to the process: part of what opening costs it.
-                char first[BENCH_FIRST_READ_SIZE];
-                DWORD bytesRead = 0;
-                found += ReadFile(file, first, sizeof(first), &bytesRead, nullptr) ? 1 : 0;
-                CloseHandle(file);
-            } else {
-                WIN32_FILE_ATTRIBUTE_DATA data;
-                found += GetFileAttributesExA(paths[i], GetFileExInfoStandard, &data) ? 1 : 0;
-            }
+    double start = nowMs();
+    for (int32_t i = 0; i < count; ++i) {
+        if (!listings) {
+            WIN32_FILE_ATTRIBUTE_DATA data;
+            found += GetFileAttributesExA(paths[i], GetFileExInfoStandard, &data) ? 1 : 0;
+            continue;
         }
-        printf("ms=%.3f\n", nowMs() - start);
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileExA(paths[i], FindExInfoBasic, &data, FindExSearchNameMatch, nullptr,
+                                         FIND_FIRST_EX_LARGE_FETCH);
+        if (search == INVALID_HANDLE_VALUE) continue;
+        do {
+            found += (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+        } while (FindNextFileA(search, &data));
+        FindClose(search);
     }
-    printf("files=%d\n", count);
+    double elapsed = nowMs() - start;
+    printf("ms=%.3f\n", elapsed);
+    printf("queries=%d\n", count);
+    printf("files=%d\n", list.count);
     printf("found=%d\n", found);
-    result = found == count ? 0 : 1;
-
-cleanup:
+    int result = paths && found >= list.count ? 0 : 1;
     free(paths);
-    free(manifest);
+    freeFileList(&list);
     return result;
 }
 
-// What Wine costs per posted message: count WM_STATUS_CHANGED posts to the
-// window, as the progress reports make them. Draining the queue is left out.
-static int commandPosts(int32_t count) {
-    HWND window = createBenchWindow();
-    if (!window) return 1;
-    double postMs = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        double start = nowMs();
-        PostMessageA(window, WM_STATUS_CHANGED, 0, 0);
-        postMs += nowMs() - start;
-        if (i % BENCH_DRAIN_EVERY == 0) drainMessages();
+// Threads that share one list of work items, each claimed once.
+struct SharedWork {
+    const FileList* list;
+    const char* clientDir;
+    uint64_t bytesEach;  // hashmemory: bytes per item, added pieceSize at a time
+    uint32_t pieceSize;
+    volatile LONG next;
+    volatile LONG failed;
+};
+
+static DWORD WINAPI hashFiles(void* argument) {
+    SharedWork* work = (SharedWork*)argument;
+    char path[LOCAL_PATH_SIZE], digest[DIGEST_TEXT_SIZE];
+    for (LONG i; (i = InterlockedIncrement(&work->next) - 1) < work->list->count;) {
+        const ManifestEntry& entry = work->list->entries[i];
+        if (!buildLocalPath(path, work->clientDir, entry.path) || !fileSha256Hex(path, digest) ||
+            !equalsIgnoreCase(digest, entry.sha256)) {
+            InterlockedIncrement(&work->failed);
+        }
     }
-    drainMessages();
-    printf("ms=%.3f\n", postMs);
-    printf("posted=%d\n", benchRun.statusMessages);
-    return benchRun.statusMessages == count ? 0 : 1;
+    return 0;
+}
+
+// Bytes as the download workers hash them: received into a buffer of the
+// workers' size and added to the file's digest piece by piece, as they came.
+static DWORD WINAPI hashMemory(void* argument) {
+    SharedWork* work = (SharedWork*)argument;
+    char* buffer = (char*)malloc(DOWNLOAD_BUFFER_SIZE);
+    char digest[DIGEST_TEXT_SIZE];
+    for (LONG i = 0; buffer && i < DOWNLOAD_BUFFER_SIZE; ++i) buffer[i] = (char)(i * 131 + (i >> 9));
+    for (LONG i; (i = InterlockedIncrement(&work->next) - 1) < work->list->count;) {
+        Sha256 hash = {};
+        int good = buffer && sha256Begin(&hash);
+        for (uint64_t left = work->bytesEach; good && left > 0;) {
+            size_t piece = left < work->pieceSize ? (size_t)left : (size_t)work->pieceSize;
+            good = sha256Add(&hash, buffer, piece);
+            left -= piece;
+        }
+        if (!good || !sha256Finish(&hash, digest)) InterlockedIncrement(&work->failed);
+        sha256End(&hash);
+    }
+    free(buffer);
+    return 0;
+}
+
+// Runs routine on threadCount threads over the shared work; the time from
+// the first start to the last end.
+static double onThreads(LPTHREAD_START_ROUTINE routine, SharedWork* work, int threadCount) {
+    HANDLE threads[BENCH_MAX_THREADS];
+    int started = 0;
+    double start = nowMs();
+    for (; started < threadCount; ++started) {
+        threads[started] = CreateThread(nullptr, 0, routine, work, 0, nullptr);
+        if (!threads[started]) break;
+    }
+    if (started < threadCount) routine(work);
+    if (started > 0) WaitForMultipleObjects((DWORD)started, threads, TRUE, INFINITE);
+    double elapsed = nowMs() - start;
+    for (int i = 0; i < started; ++i) CloseHandle(threads[i]);
+    return elapsed;
+}
+
+static int clampThreads(const char* text) {
+    int threads = atoi(text);
+    return threads < 1 ? 1 : threads > BENCH_MAX_THREADS ? BENCH_MAX_THREADS : threads;
+}
+
+static uint32_t pieceSize(const char* text) {
+    unsigned long size = strtoul(text, nullptr, 10);
+    return size < 1 ? 1 : size > DOWNLOAD_BUFFER_SIZE ? (uint32_t)DOWNLOAD_BUFFER_SIZE : (uint32_t)size;
+}
+
+static int commandHashFiles(const char* clientDir, const char* manifestFile, int threads) {
+    FileList list;
+    if (!readFileList(manifestFile, &list)) return 1;
+    SharedWork work = {};
+    work.list = &list;
+    work.clientDir = clientDir;
+    printf("ms=%.3f\n", onThreads(hashFiles, &work, threads));
+    printf("files=%d\n", list.count);
+    printf("failed=%ld\n", work.failed);
+    freeFileList(&list);
+    return work.failed == 0 ? 0 : 1;
+}
+
+static int commandHashMemory(int32_t files, uint64_t size, uint32_t pieceSize, int threads) {
+    FileList list = {};
+    list.count = files;
+    SharedWork work = {};
+    work.list = &list;
+    work.bytesEach = size;
+    work.pieceSize = pieceSize;
+    printf("ms=%.3f\n", onThreads(hashMemory, &work, threads));
+    printf("failed=%ld\n", work.failed);
+    return work.failed == 0 ? 0 : 1;
 }
 
 static int commandHash(const char* path) {
@@ -423,30 +391,134 @@ static int commandHash(const char* path) {
     return 0;
 }
 
+// The transfers alone, one file after the other, the bytes dropped: through
+// the engine's HTTP calls as a download worker makes them, or (whole) with
+// the body read by InternetReadFile into the whole buffer, as the library
+// allows at best.
+static int commandTransfers(const char* updateUrl, const char* manifestFile, int whole) {
+    FileList list;
+    if (!readFileList(manifestFile, &list)) return 1;
+    char* buffer = (char*)malloc(DOWNLOAD_BUFFER_SIZE);
+    void* internet = httpOpenInternet();
+    char url[FILE_URL_SIZE];
+    int32_t failed = 0, reads = 0;
+    double start = nowMs();
+    for (int32_t i = 0; buffer && internet && i < list.count; ++i) {
+        HttpRequest request;
+        Failure failure;
+        uint64_t have = 0;
+        uint32_t got = 0;
+        buildFileUrl(url, updateUrl, list.entries[i].path);
+        int good = httpSend(internet, url, 0, &request, &failure) && request.status == 200;
+        while (good) {
+            DWORD bytesRead = 0;
+            if (whole) {
+                good = InternetReadFile(request.request, buffer, DOWNLOAD_BUFFER_SIZE, &bytesRead);
+                got = bytesRead;
+            } else {
+                good = httpRead(&request, buffer, DOWNLOAD_BUFFER_SIZE, &got, &failure);
+            }
+            if (!good || got == 0) break;
+            have += got;
+            ++reads;
+        }
+        httpClose(&request);
+        failed += good && have == list.entries[i].size ? 0 : 1;
+    }
+    double elapsed = nowMs() - start;
+    printf("ms=%.3f\n", elapsed);
+    printf("files=%d\n", list.count);
+    printf("reads=%d\n", reads);
+    printf("failed=%d\n", failed);
+    int result = buffer && internet && failed == 0 ? 0 : 1;
+    httpCloseInternet(internet);
+    free(buffer);
+    freeFileList(&list);
+    return result;
+}
+
+// The file system's part of a download, with the calls a download worker
+// makes for a file into an empty client folder: its folders, the checks that
+// it is none of the launcher's files, the .part written in pieces of the
+// workers' buffer, and the move over the target. One file after the other.
+static int commandWrites(const char* clientDir, const char* manifestFile, uint32_t pieceSize) {
+    FileList list;
+    if (!readFileList(manifestFile, &list)) return 1;
+    if (!formatText(launcherState.clientDir, sizeof(launcherState.clientDir), "%s", clientDir)) return 1;
+    OwnFiles ownFiles;
+    collectOwnFiles(&ownFiles);
+    char* buffer = (char*)calloc(1, DOWNLOAD_BUFFER_SIZE);
+    char target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE];
+    int32_t failed = 0;
+    double start = nowMs();
+    for (int32_t i = 0; buffer && i < list.count; ++i) {
+        uint64_t size = list.entries[i].size;
+        if (!buildJobPaths(clientDir, list.entries[i].path, target, part)) {
+            ++failed;
+            continue;
+        }
+        for (char* p = target; *p; ++p) {
+            if (*p != '\\') continue;
+            *p = 0;
+            CreateDirectoryA(target, nullptr);
+            *p = '\\';
+        }
+        int good = !isOwnFile(&ownFiles, target) && !isOwnFile(&ownFiles, part);
+        SetFileAttributesA(part, FILE_ATTRIBUTE_NORMAL);
+        HANDLE file = CreateFileA(part, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        LARGE_INTEGER existing = {};
+        good = good && file != INVALID_HANDLE_VALUE && GetFileSizeEx(file, &existing) && existing.QuadPart == 0;
+        for (uint64_t left = size; good && left > 0;) {
+            DWORD piece = left < pieceSize ? (DWORD)left : pieceSize, written = 0;
+            good = WriteFile(file, buffer, piece, &written, nullptr) && written == piece;
+            left -= piece;
+        }
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        good = good && !isOwnFile(&ownFiles, target);
+        SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL);
+        good = good && MoveFileExA(part, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        failed += good ? 0 : 1;
+    }
+    double elapsed = nowMs() - start;
+    printf("ms=%.3f\n", elapsed);
+    printf("files=%d\n", list.count);
+    printf("failed=%d\n", failed);
+    int result = buffer && failed == 0 ? 0 : 1;
+    free(buffer);
+    freeFileList(&list);
+    return result;
+}
+
 int main(int argc, char** argv) {
     QueryPerformanceFrequency(&benchFrequency);
     httpInit();
     int result = 2;
-    if (argc == 5 && strcmp(argv[1], "run") == 0) {
+    const char* command = argc > 1 ? argv[1] : "";
+    if (argc == 5 && strcmp(command, "run") == 0) {
         result = commandRun(argv[2], argv[3], atoi(argv[4]));
-    } else if (argc == 4 && strcmp(argv[1], "pieces") == 0) {
+    } else if (argc == 4 && strcmp(command, "pieces") == 0) {
         result = commandPieces(argv[2], argv[3]);
-    } else if (argc == 4 && strcmp(argv[1], "downloadpieces") == 0) {
-        result = commandDownloadPieces(argv[2], argv[3]);
-    } else if (argc == 4 && strcmp(argv[1], "attrs") == 0) {
-        result = commandPathLoop(argv[2], argv[3], 0);
-    } else if (argc == 4 && strcmp(argv[1], "opens") == 0) {
-        result = commandPathLoop(argv[2], argv[3], 1);
-    } else if (argc == 3 && strcmp(argv[1], "posts") == 0) {
-        result = commandPosts(atoi(argv[2]));
-    } else if (argc == 3 && strcmp(argv[1], "hash") == 0) {
+    } else if (argc == 4 && (strcmp(command, "attrs") == 0 || strcmp(command, "listings") == 0)) {
+        result = commandQueries(argv[2], argv[3], strcmp(command, "listings") == 0);
+    } else if (argc == 5 && strcmp(command, "hashfiles") == 0) {
+        result = commandHashFiles(argv[2], argv[3], clampThreads(argv[4]));
+    } else if (argc == 3 && strcmp(command, "hash") == 0) {
         result = commandHash(argv[2]);
+    } else if (argc == 6 && strcmp(command, "hashmemory") == 0) {
+        result =
+            commandHashMemory(atoi(argv[2]), strtoull(argv[3], nullptr, 10), pieceSize(argv[4]), clampThreads(argv[5]));
+    } else if (argc == 5 && strcmp(command, "transfers") == 0) {
+        result = commandTransfers(argv[2], argv[3], atoi(argv[4]));
+    } else if (argc == 5 && strcmp(command, "writes") == 0) {
+        result = commandWrites(argv[2], argv[3], pieceSize(argv[4]));
     } else {
         fprintf(stderr,
                 "usage: bench_run run CLIENT_DIR UPDATE_URL FULLVERIFY | pieces CLIENT_DIR UPDATE_URL |\n"
-                "       downloadpieces CLIENT_DIR UPDATE_URL |\n"
-                "       attrs CLIENT_DIR MANIFEST_FILE | opens CLIENT_DIR MANIFEST_FILE | posts COUNT |\n"
-                "       hash FILE\n");
+                "       attrs CLIENT_DIR MANIFEST_FILE | listings CLIENT_DIR MANIFEST_FILE |\n"
+                "       hashfiles CLIENT_DIR MANIFEST_FILE THREADS | hash FILE |\n"
+                "       hashmemory FILES SIZE PIECE THREADS | transfers UPDATE_URL MANIFEST_FILE WHOLE |\n"
+                "       writes CLIENT_DIR MANIFEST_FILE PIECE\n");
     }
     fflush(stdout);
     return result;

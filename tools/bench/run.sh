@@ -11,8 +11,22 @@ buildWindows bench_run bare_wininet >/dev/null
 cmake -S "$root" -B "$build/bench-native" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build/bench-native" -j "$jobs" --target bench_manifest >/dev/null
 
-# Windows need an X display: a private virtual screen unless one is set.
+# One Wine server for the whole benchmark, so that no run pays for starting
+# it. At the end it is stopped, with the programs of the build's own prefix,
+# before their screen goes; a caller's own prefix is left to end by itself a
+# minute after its last program.
+ownPrefix=""
+[ -z "${WINEPREFIX:-}" ] && ownPrefix=1
+export WINEPREFIX="${WINEPREFIX:-$build/windows/wineprefix}"
 xvfb=""
+finish() {
+    if [ -n "$ownPrefix" ]; then wineserver -k 2>/dev/null || true; fi
+    if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
+}
+trap finish EXIT
+trap 'exit 1' INT TERM
+
+# Windows need an X display: a private virtual screen unless one is set.
 if [ -z "${DISPLAY:-}" ]; then
     display=99
     while [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
@@ -21,11 +35,6 @@ if [ -z "${DISPLAY:-}" ]; then
     export DISPLAY=":$display"
     for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.2; done
 fi
-trap '[ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true' EXIT INT TERM
-
-# One Wine server for the whole benchmark, so that no run pays for starting
-# it; it ends by itself a minute after the last program.
-export WINEPREFIX="${WINEPREFIX:-$build/windows/wineprefix}"
 "$root/tools/wine-run.sh" "$build/windows/tools/bench/bench_run.exe" >/dev/null 2>&1 || true
 wineserver -p60 2>/dev/null || true
 
