@@ -199,7 +199,6 @@ struct FileList {
     char* text;
     ManifestEntry* entries;
     int32_t count;
-    uint64_t bytes;
 };
 
 static void freeFileList(FileList* list) {
@@ -231,7 +230,7 @@ static int readFileList(const char* manifestFile, FileList* list) {
     for (char* line = list->text; line;) {
         char* lineFeed = strchr(line, '\n');
         if (lineFeed) *lineFeed = 0;
-        if (parseManifestLine(line, &list->entries[list->count])) list->bytes += list->entries[list->count++].size;
+        if (parseManifestLine(line, &list->entries[list->count])) ++list->count;
         line = lineFeed ? lineFeed + 1 : nullptr;
     }
     return 1;
