@@ -581,7 +581,8 @@ def downloads(bench):
             bareCpu.append(float(values["cpu_ms"]))
             shutil.rmtree(bareOut)
             os.makedirs(curlOut)
-            curls.append(timed(["curl", "--parallel", "--parallel-max", "8", "--no-progress-meter", "--fail", "-K", curlConfig]))
+            curls.append(timed(["curl", "--parallel", "--parallel-max", "8", "--no-progress-meter", "--fail", "-K",
+                                curlConfig]))
             shutil.rmtree(curlOut)
         ratio = median(runs) / median(bares)
         addRow(bench, 3, "Downloads, %s: update run" % label, runs, "bare WinINet, 8 threads", bares,
@@ -626,8 +627,8 @@ def downloadPieces(bench, name, label, files, client):
         addRow(bench, 3, "  Piece, %s, one thread: %s (%.0f%%)" % (label, text, 100 * median(pieces[key]) / total),
                pieces[key], whose=whose)
     addRow(bench, 3, "    the same transfers read by InternetReadFile into whole 256 KiB buffers", pieces["whole"],
-           "httpSend/httpRead", pieces["transfers"], "%.2f x its time" % (median(pieces["whole"]) / median(pieces["transfers"])),
-           whose="platform (Wine)")
+           "httpSend/httpRead", pieces["transfers"],
+           "%.2f x its time" % (median(pieces["whole"]) / median(pieces["transfers"])), whose="platform (Wine)")
     addRow(bench, 3, "    the same SHA-256 on %d threads" % bench.cores, pieces["hashCores"], "one thread",
            pieces["hash"], "%.2f x its time" % (median(pieces["hashCores"]) / median(pieces["hash"])),
            whose="platform (Wine)")
@@ -723,6 +724,8 @@ def main():
         printTable(bench, header)
     except BenchError as error:
         sys.exit("bench: %s" % error)
+    except KeyboardInterrupt:
+        sys.exit("bench: interrupted")
     finally:
         cleanUp(bench)
 
