@@ -30,10 +30,13 @@ struct HttpLimits {
 };
 extern HttpLimits gHttpLimits;
 
+struct HttpWait;
+
 // One request in flight. received counts body bytes handed to the caller.
 struct HttpRequest {
     void* connection;
     void* request;
+    HttpWait* wait;  // what its pending calls complete through
     int32_t status;
     int32_t hasLength;
     uint64_t length;  // declared Content-Length
@@ -50,7 +53,8 @@ struct HttpRequest {
 // Process-wide: 8 connections per server, so every worker has its own.
 void httpInit();
 
-// The run's internet handle with the launcher's user agent, or null.
+// The run's internet handle with the launcher's user agent, or null. Its
+// requests work asynchronously: every wait is the launcher's own, with a limit.
 void* httpOpenInternet();
 void httpCloseInternet(void* internet);
 

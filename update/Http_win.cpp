@@ -17,7 +17,40 @@ void httpInit() {
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof(connections));
 }
 
-void* httpOpenInternet() { return InternetOpenA(ORVEL_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0); }
+// What a request waits on. Its calls complete on the library's own threads,
+// which report here; the record lives until the library closes the request's
+// handle, so a report that comes after the launcher gave up finds it alive.
+struct HttpWait {
+    HANDLE done;  // auto-reset: set by each completion
+    DWORD error;
+};
+
+static void CALLBACK onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
+    HttpWait* wait = (HttpWait*)context;
+    if (!wait) return;
+    if (status == INTERNET_STATUS_REQUEST_COMPLETE) {
+        wait->error = ((const INTERNET_ASYNC_RESULT*)info)->dwError;
+        SetEvent(wait->done);
+    } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
+        CloseHandle(wait->done);
+        free(wait);
+    }
+}
+
+// Asynchronous: a synchronous read either waits until its whole buffer is
+// full, which a server sending a byte now and then can stretch to days and
+// nothing can end, or returns only the library's small internal buffer. An
+// asynchronous read takes whatever has arrived, and the launcher decides
+// itself how long to wait for more.
+void* httpOpenInternet() {
+    HINTERNET internet =
+        InternetOpenA(ORVEL_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
+    if (internet && InternetSetStatusCallback(internet, onRequestStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+        InternetCloseHandle(internet);
+        internet = nullptr;
+    }
+    return internet;
+}
 
 void httpCloseInternet(void* internet) {
     if (internet) InternetCloseHandle(internet);
@@ -59,11 +92,34 @@ static int queryHeader(HINTERNET request, DWORD query, char* out, DWORD size) {
     return 1;
 }
 
+// The call that returned ok finished at once; one that is pending is waited
+// for, at most ms. Returns 1 when it succeeded, else 0 with the error set.
+static int finished(BOOL ok, HttpWait* wait, DWORD ms) {
+    if (ok) return 1;
+    DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        if (WaitForSingleObject(wait->done, ms) != WAIT_OBJECT_0) {
+            SetLastError(ERROR_INTERNET_TIMEOUT);
+            return 0;
+        }
+        error = wait->error;
+    }
+    SetLastError(error);
+    return error == ERROR_SUCCESS;
+}
+
 void httpClose(HttpRequest* request) {
-    if (request->request) InternetCloseHandle(request->request);
+    // The library frees the wait record once the request's handle is gone.
+    if (request->request) {
+        InternetCloseHandle(request->request);
+    } else if (request->wait) {
+        CloseHandle(request->wait->done);
+        free(request->wait);
+    }
     if (request->connection) InternetCloseHandle(request->connection);
     request->request = nullptr;
     request->connection = nullptr;
+    request->wait = nullptr;
 }
 
 int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* out, Failure* failure) {
@@ -86,15 +142,22 @@ int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* o
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (!isLocalUrl(url)) flags |= INTERNET_FLAG_SECURE;
     if (!InternetCrackUrlA(url, 0, 0, &parts)) goto failed;
+    out->wait = (HttpWait*)calloc(1, sizeof(HttpWait));
+    if (!out->wait || !(out->wait->done = CreateEventA(nullptr, FALSE, FALSE, nullptr))) {
+        free(out->wait);
+        out->wait = nullptr;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        goto failed;
+    }
     out->connection = InternetConnectA(internet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (!out->connection) goto failed;
-    out->request = HttpOpenRequestA(out->connection, "GET", path, nullptr, nullptr, nullptr, flags, 0);
+    out->request =
+        HttpOpenRequestA(out->connection, "GET", path, nullptr, nullptr, nullptr, flags, (DWORD_PTR)out->wait);
     if (!out->request) goto failed;
-    // Set on the request itself: a request opened from a URL in one call
-    // ignores the time-outs of its session under Wine.
     for (int i = 0; i < 3; ++i) InternetSetOptionA(out->request, options[i], &timeouts[i], sizeof(DWORD));
     if (rangeFrom > 0) snprintf(header, sizeof(header), "Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
-    if (!HttpSendRequestA(out->request, header[0] ? header : nullptr, (DWORD)strlen(header), nullptr, 0)) {
+    if (!finished(HttpSendRequestA(out->request, header[0] ? header : nullptr, (DWORD)strlen(header), nullptr, 0),
+                  out->wait, gHttpLimits.connectMs + gHttpLimits.receiveMs)) {
         goto failed;
     }
     {
@@ -124,15 +187,23 @@ failed:
 
 int httpRead(HttpRequest* request, void* buffer, uint32_t size, uint32_t* got, Failure* failure) {
     DWORD started = GetTickCount();
-    DWORD available = 0, bytesRead = 0;
-    // Ask what has arrived first: a read of a whole buffer would wait for
-    // the buffer to fill, and a server that trickles could hold it for days.
-    if (!InternetQueryDataAvailable(request->request, &available, 0, 0)) goto failed;
-    if (available > 0) {
-        if (!InternetReadFile(request->request, buffer, available < size ? available : size, &bytesRead)) goto failed;
+    INTERNET_BUFFERSA read = {};
+    read.dwStructSize = sizeof(read);
+    // Whatever has arrived, up to size; when nothing has, wait for the next
+    // bytes at most the receive limit, then take them.
+    for (;;) {
+        read.lpvBuffer = buffer;
+        read.dwBufferLength = size;
+        BOOL ok = InternetReadFileExA(request->request, &read, IRF_NO_WAIT, (DWORD_PTR)request->wait);
+        if (ok) break;
+        if (GetLastError() != ERROR_IO_PENDING || !finished(FALSE, request->wait, gHttpLimits.receiveMs)) {
+            recordSystemFailure(failure, GetLastError(), GetTickCount() - started);
+            failure->httpStatus = request->status;
+            return 0;
+        }
     }
-    request->received += bytesRead;
-    *got = bytesRead;
+    request->received += read.dwBufferLength;
+    *got = read.dwBufferLength;
     if (!keepsMinimumRate(request, GetTickCount(), gHttpLimits.rateWindowMs, gHttpLimits.rateMinBytes)) {
         *failure = Failure{};
         failure->reason = FAIL_SLOW;
@@ -141,11 +212,6 @@ int httpRead(HttpRequest* request, void* buffer, uint32_t size, uint32_t* got, F
         return 0;
     }
     return 1;
-
-failed:
-    recordSystemFailure(failure, GetLastError(), GetTickCount() - started);
-    failure->httpStatus = request->status;
-    return 0;
 }
 
 static void recordFailure(Failure* failure, int32_t reason, const HttpRequest* request) {
