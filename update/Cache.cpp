@@ -36,11 +36,13 @@ static void indexRecord(CacheIndex* index, const CacheEntry* entries, int32_t re
     if (index->slots[slot] == 0) index->slots[slot] = record + 1;
 }
 
-// Doubles the array and rebuilds the index. Nothing changes unless both
+// Grows the array to the first capacity of 4,096 times a power of two that
+// holds records, and rebuilds the index. Nothing changes unless both
 // allocations succeed.
-static int growCache() {
+static int growCache(size_t records) {
     LauncherState& s = launcherState;
     int64_t newCapacity = s.cacheCapacity == 0 ? (int64_t)CACHE_FIRST_CAPACITY : (int64_t)s.cacheCapacity * 2;
+    while ((size_t)newCapacity < records && newCapacity <= INT32_MAX / 2) newCapacity *= 2;
     if (newCapacity > INT32_MAX / 2) return 0;
     uint64_t newSlotCount = (uint64_t)newCapacity * 2;
 
@@ -61,12 +63,8 @@ static int growCache() {
     return 1;
 }
 
-int reserveCache(size_t records) {
-    while ((size_t)launcherState.cacheCapacity < records) {
-        if (!growCache()) return 0;
-    }
-    return 1;
-}
+// In one step: under Wine every growth copies the array and touches fresh memory.
+int reserveCache(size_t records) { return (size_t)launcherState.cacheCapacity >= records || growCache(records); }
 
 CacheEntry* findCacheEntry(const char* path) {
     LauncherState& s = launcherState;
@@ -77,7 +75,7 @@ CacheEntry* findCacheEntry(const char* path) {
 
 CacheEntry* addCacheEntry(const char* path) {
     LauncherState& s = launcherState;
-    if (s.cacheCount == s.cacheCapacity && !growCache()) return nullptr;
+    if (s.cacheCount == s.cacheCapacity && !growCache(0)) return nullptr;
     CacheEntry* entry = &s.cacheEntries[s.cacheCount];
     memset(entry, 0, sizeof(*entry));
     // Cut to 259 characters; the zeroed record holds the terminator.
