@@ -109,8 +109,12 @@ struct Engine : ::testing::Test {
         writeFile(wineSide(unixRoot) + "\\.faults.json", json + "}");
     }
 
-    // This test's requests, in the order the server finished them.
+    // This test's requests, in the order the server finished them, once it has
+    // finished all (an abandoned one ends when the server sees it closed).
     std::vector<LoggedRequest> requests() const {
+        for (DWORD deadline = GetTickCount() + 10000; GetTickCount() < deadline; Sleep(20)) {
+            if (readFile(wineSide(unixRoot) + "\\.inflight") == "0") break;
+        }
         std::vector<LoggedRequest> all = readRequestLog(logPath()), mine;
         for (size_t i = logStart; i < all.size(); ++i) {
             if (all[i].path.rfind("/" + name + "/", 0) == 0) mine.push_back(all[i]);

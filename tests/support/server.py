@@ -24,8 +24,9 @@ flight when it started, itself included), start, end (epoch seconds), tls.
 
 Faults: <root>/.faults.json, read for every request: {PATH or "*": {KEY: VALUE}}, PATH
 without its query; a path's keys override those of "*" one by one, null removes one.
-Files named .faults* or .release* are never served. Keys: status N (that answer;
-retry_after TEXT adds a Retry-After header); times N (only the path's first N requests
+Files named .faults*, .release* or .inflight (the count of requests in flight) are
+never served. Keys: status N (that answer; retry_after TEXT adds a Retry-After
+header); times N (only the path's first N requests
 are faulty); delay S (seconds before the headers); hold NAME (wait for
 <root>/.release-NAME before the headers, or with hold_after N after the headers and N
 body bytes); drop_after N (close after the headers and N bytes; RST with reset true);
@@ -88,6 +89,12 @@ def faultFor(path, count):
     return fault if count <= int(fault.get("times", count)) else {}
 
 
+def noteInflight():
+    """<root>/.inflight: the requests now in flight, so a test can wait for its last ones to be logged."""
+    with open(os.path.join(ROOT, ".inflight"), "w") as f:
+        f.write(str(SHARED["inflight"]))
+
+
 def waitUntil(ready, limit=WAIT_LIMIT, pause=0.05):
     deadline = time.time() + limit
     while not ready() and time.time() < deadline:
@@ -100,7 +107,7 @@ def localFile(path):
         full = os.path.realpath(os.path.join(ROOT, urllib.parse.unquote(path).lstrip("/")))
     except ValueError:
         return None
-    hidden = os.path.basename(full).startswith((".faults", ".release"))
+    hidden = os.path.basename(full).startswith((".faults", ".release", ".inflight"))
     return full if full.startswith(ROOT + os.sep) and not hidden and os.path.isfile(full) else None
 
 
@@ -123,6 +130,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             SHARED["inflight"] += 1
             inflight = SHARED["inflight"]
             count = SHARED["counts"][path] = SHARED["counts"].get(path, 0) + 1
+            noteInflight()
         self.status = self.sent = 0
         try:
             self.respond(path, faultFor(path, count), withBody)
@@ -139,6 +147,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     "path": self.path, "method": self.command, "ua": self.headers.get("User-Agent", ""),
                     "range": self.headers.get("Range", ""), "status": self.status, "bytes": self.sent,
                     "inflight": inflight, "start": start, "end": time.time(), "tls": self.server.tls}) + "\n")
+                noteInflight()
 
     def respond(self, path, fault, withBody):
         if fault.get("stall_headers"):
