@@ -398,7 +398,9 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
     FileList list;
     if (!readFileList(manifestFile, &list)) return 1;
     char* buffer = (char*)malloc(DOWNLOAD_BUFFER_SIZE);
-    void* internet = httpOpenInternet();
+    // The engine's handle works asynchronously; whole-buffer reads need a synchronous one.
+    void* internet =
+        whole ? InternetOpenA("OrvelBench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : httpOpenInternet();
     char url[FILE_URL_SIZE];
     int32_t failed = 0, reads = 0;
     double start = nowMs();
@@ -408,11 +410,14 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
         uint64_t have = 0;
         uint32_t got = 0;
         buildFileUrl(url, updateUrl, list.entries[i].path);
-        int good = httpSend(internet, url, 0, &request, &failure) && request.status == 200;
+        HINTERNET plain =
+            whole ? InternetOpenUrlA(internet, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
+                  : nullptr;
+        int good = whole ? plain != nullptr : httpSend(internet, url, 0, &request, &failure) && request.status == 200;
         while (good) {
             DWORD bytesRead = 0;
             if (whole) {
-                good = InternetReadFile(request.request, buffer, DOWNLOAD_BUFFER_SIZE, &bytesRead);
+                good = InternetReadFile(plain, buffer, DOWNLOAD_BUFFER_SIZE, &bytesRead);
                 got = bytesRead;
             } else {
                 good = httpRead(&request, buffer, DOWNLOAD_BUFFER_SIZE, &got, &failure);
@@ -421,7 +426,8 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
             have += got;
             ++reads;
         }
-        httpClose(&request);
+        if (whole && plain) InternetCloseHandle(plain);
+        if (!whole) httpClose(&request);
         failed += good && have == list.entries[i].size ? 0 : 1;
     }
     double elapsed = nowMs() - start;
