@@ -23,6 +23,7 @@ void httpInit() {
 struct HttpWait {
     HANDLE done;  // auto-reset: set by each completion
     DWORD error;
+    INTERNET_BUFFERSA read;  // here, not on a stack: a late completion finds it alive
 };
 
 static void CALLBACK onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
@@ -187,11 +188,12 @@ failed:
 
 int httpRead(HttpRequest* request, void* buffer, uint32_t size, uint32_t* got, Failure* failure) {
     DWORD started = GetTickCount();
-    INTERNET_BUFFERSA read = {};
-    read.dwStructSize = sizeof(read);
+    INTERNET_BUFFERSA& read = request->wait->read;
     // Whatever has arrived, up to size; when nothing has, wait for the next
     // bytes at most the receive limit, then take them.
     for (;;) {
+        read = INTERNET_BUFFERSA{};
+        read.dwStructSize = sizeof(read);
         read.lpvBuffer = buffer;
         read.dwBufferLength = size;
         BOOL ok = InternetReadFileExA(request->request, &read, IRF_NO_WAIT, (DWORD_PTR)request->wait);
@@ -272,7 +274,8 @@ char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLe
     return buffer;
 
 failed:
-    free(buffer);
+    // Closed first: the library may still hold the buffer of a read it gave up on.
     httpClose(&request);
+    free(buffer);
     return nullptr;
 }
