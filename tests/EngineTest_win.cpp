@@ -799,11 +799,13 @@ TEST_F(EngineSigned, OnlyAManifestSignedByAReleaseKeyIsInstalled) {
         EXPECT_FALSE(fileExists(local("main.exe")));
         EXPECT_FALSE(fileExists(local("OrvelLauncher.cache")));
     }
-    // A signature that cannot be fetched for a network reason is no server.
+    // A signature that cannot be fetched for a network reason or a server error is no server.
     writeFile(serverDir + "\\manifest.txt", signedManifest);
     serveSignature(good);
-    setFaults({{"manifest.txt.sig", "{\"status\": 503}"}});
-    EXPECT_EQ(NO_SERVER, texts(runUpdate(0)).back());
+    for (const char* status : {"503", "505"}) {
+        setFaults({{"manifest.txt.sig", std::string("{\"status\": ") + status + "}"}});
+        EXPECT_EQ(NO_SERVER, texts(runUpdate(0)).back()) << status;
+    }
     setFaults({});
     EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
     EXPECT_EQ(contentOf(3000, 50), readFile(local("main.exe")));

@@ -51,16 +51,18 @@ static char* fetchDocumentRetrying(void* internet, const char* name, uint32_t li
 }
 
 // A launcher built with release keys installs only a manifest signed by one
-// of them. A signature that cannot be fetched for a network reason is no
-// server; one the server does not have, or that does not match, is a release
-// nobody signed.
+// of them. A signature that cannot be fetched for a network reason or a
+// server error (any 5xx, retried or not) is no server; one the server does
+// not have, or that does not match, is a release nobody signed.
 static int checkReleaseSignature(void* internet, const char* manifest, uint32_t manifestLength) {
     uint32_t length = 0;
     Failure failure;
     char* signature = fetchDocumentRetrying(internet, "manifest.txt.sig", HTTP_SIGNATURE_LIMIT, &length, &failure);
     if (!signature) {
         logFailure("signature-failed", "manifest.txt.sig", &failure);
-        return isPassingFailure(&failure) || failure.reason == FAIL_CONNECT ? RELEASE_UNREACHABLE : RELEASE_UNSIGNED;
+        int serverError = failure.reason == FAIL_HTTP_STATUS && failure.httpStatus >= 500;
+        int unreachable = isPassingFailure(&failure) || failure.reason == FAIL_CONNECT || serverError;
+        return unreachable ? RELEASE_UNREACHABLE : RELEASE_UNSIGNED;
     }
     int valid = verifyReleaseSignature(manifest, manifestLength, (const unsigned char*)signature, length);
     free(signature);
