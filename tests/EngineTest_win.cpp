@@ -535,6 +535,7 @@ TEST_F(Engine, ARepairOnManyThreadsDecidesAsOneThreadWould) {
 TEST_F(Engine, OneJobPerFileAndNothingWrittenForPathsThatDoNotFit) {
     publish("sub\\twice.bin", contentOf(900, 16));
     list(sha256OfBytes(contentOf(900, 17)), 900, "SUB/TWICE.BIN");
+    publish("new/folders/f.bin", contentOf(700, 18));  // written with slashes, into folders not yet there
     std::string room(259 - clientDir.size() - 1, 'x');  // the target fits exactly
     publish("deep\\" + std::string(room.size(), 'y'), contentOf(10, 1));
     publish(room.substr(0, room.size() - 2), contentOf(10, 2));  // ".part" would not fit
@@ -542,9 +543,10 @@ TEST_F(Engine, OneJobPerFileAndNothingWrittenForPathsThatDoNotFit) {
     RunResult run = runUpdate(0);
     EXPECT_EQ(failed(2), texts(run).back());
     EXPECT_EQ(contentOf(900, 16), readFile(local("sub\\twice.bin")));
+    EXPECT_EQ(contentOf(700, 18), readFile(local("new\\folders\\f.bin")));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(local("deep").c_str()));
     EXPECT_FALSE(fileExists(local(room.substr(0, room.size() - 2))));
-    EXPECT_EQ(3u, requests().size());  // manifest, news and the one twice-listed file
+    EXPECT_EQ(4u, requests().size());  // manifest, news, the one twice-listed file and f.bin
     // The first line decides on every run, so the file does not flip.
     runUpdate(1);
     EXPECT_EQ(1, requestsFor("sub/twice.bin"));

@@ -35,15 +35,33 @@ static void failWith(Failure* failure, int32_t reason, uint32_t systemError) {
     failure->retryAfterSeconds = -1;
 }
 
-// Creates every folder on the way to target, from the outside in. Failures
-// are expected (the drive, folders that exist) and ignored.
-static void createFoldersFor(char* target) {
-    for (char* p = target; *p; ++p) {
-        if (*p != '\\') continue;
-        *p = 0;
-        CreateDirectoryA(target, nullptr);
-        *p = '\\';
+static int isFolderSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Creates every folder on the way to target; Windows reads "/" as a
+// separator too. The nearest folder is tried first: most files go where an
+// earlier file made it, and one call settles them. Only when that fails is
+// the whole way walked, from the outside in; failures there (the drive,
+// folders that exist) are expected and ignored.
+static void createFoldersFor(char* target, size_t clientDirLength) {
+    char* last = nullptr;
+    for (char* p = target + clientDirLength + 1; *p; ++p) {
+        if (isFolderSeparator(*p)) last = p;
     }
+    if (!last) return;
+    char lastSeparator = *last;
+    *last = 0;
+    int there = CreateDirectoryA(target, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!there) {
+        for (char* p = target; p < last; ++p) {
+            if (!isFolderSeparator(*p)) continue;
+            char separator = *p;
+            *p = 0;
+            CreateDirectoryA(target, nullptr);
+            *p = separator;
+        }
+        CreateDirectoryA(target, nullptr);
+    }
+    *last = lastSeparator;
 }
 
 static void reportProgress(const DownloadQueue* queue, uint64_t done, int32_t finished) {
@@ -306,7 +324,7 @@ static int downloadJob(Worker* worker, const ManifestEntry* job) {
     } else if (isOwnFile(queue->ownFiles, files.target) || isOwnFile(queue->ownFiles, files.part)) {
         failWith(&failure, FAIL_OWN_FILE, 0);
     } else {
-        createFoldersFor(files.target);
+        createFoldersFor(files.target, strlen(launcherState.clientDir));
         for (;;) {
             if (__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST)) {
                 failWith(&failure, FAIL_SERVER_GONE, 0);
