@@ -1,7 +1,7 @@
 // error_box CAPTION TEXT
-// Waits for a message box with CAPTION, checks that its text is TEXT and that
-// the process that shows it has no launcher window open, then presses OK. Exits 0 when both
-// held, 1 otherwise (saying why).
+// Waits for a message box with CAPTION, checks that its text is TEXT and
+// that the process showing it has no launcher window open, then presses OK.
+// Exits 0 when both held, 1 otherwise (saying why).
 #include <windows.h>
 
 #include <stdio.h>
