@@ -535,7 +535,7 @@ TEST_F(Engine, ARepairOnManyThreadsDecidesAsOneThreadWould) {
 TEST_F(Engine, OneJobPerFileAndNothingWrittenForPathsThatDoNotFit) {
     publish("sub\\twice.bin", contentOf(900, 16));
     list(sha256OfBytes(contentOf(900, 17)), 900, "SUB/TWICE.BIN");
-    publish("new/folders/f.bin", contentOf(700, 18));  // written with slashes, into folders not yet there
+    publish("new/folders/f.bin", contentOf(700, 18));   // written with slashes, into folders not yet there
     std::string room(259 - clientDir.size() - 1, 'x');  // the target fits exactly
     publish("deep\\" + std::string(room.size(), 'y'), contentOf(10, 1));
     publish(room.substr(0, room.size() - 2), contentOf(10, 2));  // ".part" would not fit
