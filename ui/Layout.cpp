@@ -30,17 +30,12 @@ int hitTest(int x, int y) {
 int isItemEnabled(int item) {
     const LauncherState& s = launcherState;
     switch (item) {
-        case ITEM_PLAY:
-            return s.readyToPlay != 0;
-        case ITEM_WEB:
-            return s.webUrl[0] != 0;
-        case ITEM_REPAIR:
-            return s.updateRunning == 0;
+        case ITEM_PLAY: return s.readyToPlay != 0;
+        case ITEM_WEB: return s.webUrl[0] != 0;
+        case ITEM_REPAIR: return s.updateRunning == 0;
         case ITEM_MINIMIZE:
-        case ITEM_CLOSE:
-            return 1;
-        default:
-            return 0;
+        case ITEM_CLOSE: return 1;
+        default: return 0;
     }
 }
 

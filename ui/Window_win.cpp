@@ -29,20 +29,14 @@ static void onMouseMove(HWND window, LPARAM lParam) {
 static void runCommand(int item) {
     LauncherState& s = launcherState;
     switch (item) {
-        case ITEM_PLAY:
-            launchGame();
-            break;
+        case ITEM_PLAY: launchGame(); break;
         case ITEM_WEB:
             if (startsWithIgnoreCase(s.webUrl, "https://")) {
                 ShellExecuteA(s.mainWindow, "open", s.webUrl, nullptr, nullptr, SW_SHOWNORMAL);
             }
             break;
-        case ITEM_REPAIR:
-            startUpdateRun(1);
-            break;
-        case ITEM_MINIMIZE:
-            ShowWindow(s.mainWindow, SW_MINIMIZE);
-            break;
+        case ITEM_REPAIR: startUpdateRun(1); break;
+        case ITEM_MINIMIZE: ShowWindow(s.mainWindow, SW_MINIMIZE); break;
         case ITEM_CLOSE:
             // The window stays as it is; a run in progress is not waited for.
             PostQuitMessage(0);
@@ -70,37 +64,27 @@ static LRESULT onHitTest(HWND window, LPARAM lParam) {
 LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     LauncherState& s = launcherState;
     switch (message) {
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        case WM_PAINT:
-            paintWindow(window);
-            return 0;
-        case WM_ERASEBKGND:
-            return 1;  // painting covers every pixel
+        case WM_DESTROY: PostQuitMessage(0); return 0;
+        case WM_PAINT: paintWindow(window); return 0;
+        case WM_ERASEBKGND: return 1;  // painting covers every pixel
         case WM_SETCURSOR:
             if (LOWORD(lParam) == HTCLIENT && s.hoverItem != ITEM_NONE) {
                 setCursorFor(s.hoverItem);
                 return 1;
             }
             break;
-        case WM_NCHITTEST:
-            return onHitTest(window, lParam);
+        case WM_NCHITTEST: return onHitTest(window, lParam);
         case WM_KEYDOWN:
             if (wParam == VK_ESCAPE) PostQuitMessage(0);
             if (wParam == VK_RETURN && s.readyToPlay) launchGame();
             return 0;
-        case WM_MOUSEMOVE:
-            onMouseMove(window, lParam);
-            return 0;
+        case WM_MOUSEMOVE: onMouseMove(window, lParam); return 0;
         case WM_LBUTTONDOWN:
             s.pressedItem = hitTest(pointX(lParam), pointY(lParam));
             SetCapture(window);
             invalidate();
             return 0;
-        case WM_LBUTTONUP:
-            onButtonUp(lParam);
-            return 0;
+        case WM_LBUTTONUP: onButtonUp(lParam); return 0;
         case WM_MOUSELEAVE:
             s.hoverItem = ITEM_NONE;
             s.pressedItem = ITEM_NONE;

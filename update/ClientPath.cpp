@@ -82,30 +82,18 @@ int clientPathRefusal(const char* path, const char* ownExeName) {
 
 const char* clientPathRefusalText(int refusal) {
     switch (refusal) {
-        case CLIENT_PATH_OK:
-            return "accepted";
-        case CLIENT_PATH_EMPTY:
-            return "empty path";
-        case CLIENT_PATH_ABSOLUTE:
-            return "absolute path";
-        case CLIENT_PATH_COLON:
-            return "':' names a drive or a stream";
-        case CLIENT_PATH_PARENT:
-            return "\"..\" in the path";
-        case CLIENT_PATH_CONTROL:
-            return "control character in the path";
-        case CLIENT_PATH_EMPTY_NAME:
-            return "empty name (doubled or trailing separator)";
-        case CLIENT_PATH_DOT_NAME:
-            return "\".\" as a name (Windows drops it)";
-        case CLIENT_PATH_NAME_END:
-            return "a name ends in a dot or a blank (Windows drops it)";
-        case CLIENT_PATH_DEVICE:
-            return "a reserved device name on Windows";
-        case CLIENT_PATH_PART:
-            return "ends in .part, the launcher's temporary download files";
-        case CLIENT_PATH_OWN_FILE:
-            return "one of the launcher's own files";
+        case CLIENT_PATH_OK: return "accepted";
+        case CLIENT_PATH_EMPTY: return "empty path";
+        case CLIENT_PATH_ABSOLUTE: return "absolute path";
+        case CLIENT_PATH_COLON: return "':' names a drive or a stream";
+        case CLIENT_PATH_PARENT: return "\"..\" in the path";
+        case CLIENT_PATH_CONTROL: return "control character in the path";
+        case CLIENT_PATH_EMPTY_NAME: return "empty name (doubled or trailing separator)";
+        case CLIENT_PATH_DOT_NAME: return "\".\" as a name (Windows drops it)";
+        case CLIENT_PATH_NAME_END: return "a name ends in a dot or a blank (Windows drops it)";
+        case CLIENT_PATH_DEVICE: return "a reserved device name on Windows";
+        case CLIENT_PATH_PART: return "ends in .part, the launcher's temporary download files";
+        case CLIENT_PATH_OWN_FILE: return "one of the launcher's own files";
     }
     return "refused";
 }

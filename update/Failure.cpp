@@ -15,8 +15,7 @@ int isPassingFailure(const Failure* failure) {
         case FAIL_TIMEOUT:
         case FAIL_SLOW:
         case FAIL_DROPPED:
-        case FAIL_CUT:
-            return 1;
+        case FAIL_CUT: return 1;
         case FAIL_HTTP_STATUS: {
             int32_t s = failure->httpStatus;
             return s == 408 || s == 429 || s == 500 || s == 502 || s == 503 || s == 504;

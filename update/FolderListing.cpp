@@ -6,8 +6,7 @@
 #include "shell/Text.h"
 
 static int compareFolded(const char* a, const char* b) {
-    for (; *a && asciiLower(*a) == asciiLower(*b); ++a, ++b) {
-    }
+    for (; *a && asciiLower(*a) == asciiLower(*b); ++a, ++b) {}
     return (unsigned char)asciiLower(*a) - (unsigned char)asciiLower(*b);
 }
 

@@ -66,13 +66,9 @@ static void recordSystemFailure(Failure* failure, DWORD error, DWORD elapsedMs) 
     failure->systemError = error;
     switch (error) {
         case ERROR_INTERNET_TIMEOUT:
-        case WSAETIMEDOUT:
-            failure->reason = FAIL_TIMEOUT;
-            break;
+        case WSAETIMEDOUT: failure->reason = FAIL_TIMEOUT; break;
         case ERROR_INTERNET_CANNOT_CONNECT:
-        case WSAECONNREFUSED:
-            failure->reason = FAIL_REFUSED;
-            break;
+        case WSAECONNREFUSED: failure->reason = FAIL_REFUSED; break;
         case ERROR_INTERNET_CONNECTION_ABORTED:
         case ERROR_INTERNET_CONNECTION_RESET:
         case ERROR_HTTP_INVALID_SERVER_RESPONSE:
@@ -80,9 +76,7 @@ static void recordSystemFailure(Failure* failure, DWORD error, DWORD elapsedMs) 
         case WSAECONNABORTED:
             failure->reason = elapsedMs + 100 >= gHttpLimits.receiveMs ? FAIL_TIMEOUT : FAIL_DROPPED;
             break;
-        default:
-            failure->reason = FAIL_CONNECT;
-            break;
+        default: failure->reason = FAIL_CONNECT; break;
     }
 }
 

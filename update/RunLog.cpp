@@ -31,9 +31,7 @@ size_t formatLogLine(char* out, const char* timestamp, const char* event, const 
 
 void formatFailureDetail(char* out, const Failure* f, const char* systemText) {
     switch (f->reason) {
-        case FAIL_HTTP_STATUS:
-            formatText(out, RUN_LOG_DETAIL_SIZE, "HTTP %d", f->httpStatus);
-            return;
+        case FAIL_HTTP_STATUS: formatText(out, RUN_LOG_DETAIL_SIZE, "HTTP %d", f->httpStatus); return;
         case FAIL_LENGTH:
             formatText(out, RUN_LOG_DETAIL_SIZE, "%llu bytes where the manifest says %llu",
                        (unsigned long long)f->actual, (unsigned long long)f->expected);
@@ -42,9 +40,7 @@ void formatFailureDetail(char* out, const Failure* f, const char* systemText) {
             formatText(out, RUN_LOG_DETAIL_SIZE, "ended after %llu of %llu bytes", (unsigned long long)f->actual,
                        (unsigned long long)f->expected);
             return;
-        case FAIL_SLOW:
-            formatText(out, RUN_LOG_DETAIL_SIZE, "receiving too slowly");
-            return;
+        case FAIL_SLOW: formatText(out, RUN_LOG_DETAIL_SIZE, "receiving too slowly"); return;
         case FAIL_SERVER_GONE:
             formatText(out, RUN_LOG_DETAIL_SIZE, "not tried: transfers in a row found no server");
             return;

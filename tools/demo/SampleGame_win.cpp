@@ -30,9 +30,7 @@ static LRESULT CALLBACK gameWindowProc(HWND window, UINT message, WPARAM wParam,
             EndPaint(window, &paint);
             return 0;
         }
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
+        case WM_DESTROY: PostQuitMessage(0); return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -249,14 +249,12 @@ static unsigned char manifestByte(char c) { return (unsigned char)(c == '/' ? '\
 static unsigned char foldedByte(char c) { return (unsigned char)asciiLower(c == '/' ? '\\' : c); }
 
 int compareManifestOrder(const char* a, const char* b) {
-    for (; *a && manifestByte(*a) == manifestByte(*b); ++a, ++b) {
-    }
+    for (; *a && manifestByte(*a) == manifestByte(*b); ++a, ++b) {}
     return (int)manifestByte(*a) - (int)manifestByte(*b);
 }
 
 static int compareFolded(const char* a, const char* b) {
-    for (; *a && foldedByte(*a) == foldedByte(*b); ++a, ++b) {
-    }
+    for (; *a && foldedByte(*a) == foldedByte(*b); ++a, ++b) {}
     return (int)foldedByte(*a) - (int)foldedByte(*b);
 }
 
