@@ -1,6 +1,8 @@
 // The rules of the two configured URLs, without any platform call.
 #include <string.h>
 
+#include <initializer_list>
+
 #include "shell/Config.h"
 #include "shell/Text.h"
 
@@ -19,9 +21,12 @@ void normaliseWebUrl(char* url) {
 // The host must end with the prefix: "http://localhost.example.com/" is
 // another machine, and plain HTTP to it would be neither local nor safe.
 int isLocalUrl(const char* url) {
-    if (!startsWithIgnoreCase(url, "http://127.0.0.1") && !startsWithIgnoreCase(url, "http://localhost")) return 0;
-    char next = url[16];
-    return next == 0 || next == ':' || next == '/';
+    for (const char* local : {"http://127.0.0.1", "http://localhost"}) {
+        if (!startsWithIgnoreCase(url, local)) continue;
+        char next = url[strlen(local)];
+        return next == 0 || next == ':' || next == '/';
+    }
+    return 0;
 }
 
 int isAcceptedUpdateUrl(const char* url) {

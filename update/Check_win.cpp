@@ -163,7 +163,7 @@ static void listFolder(FolderState* folder) {
 static int queryFile(Check* check, const char* path, const char* localPath, ListedFile* out) {
     size_t folderLength = 0;
     for (size_t i = 0; path[i]; ++i) {
-        if (path[i] == '\\' || path[i] == '/') folderLength = i;
+        if (isClientPathSeparator(path[i])) folderLength = i;
     }
     const char* name = folderLength ? path + folderLength + 1 : path;
     FolderState* folder = folderStateFor(&check->folders, path, folderLength);

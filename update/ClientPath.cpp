@@ -11,8 +11,6 @@ const char* const kOwnFileNames[] = {"launcher.ini",        "OrvelLauncher.exe",
                                      "OrvelLauncher.log",   "OrvelLauncher.log.new"};
 const int kOwnFileNameCount = (int)(sizeof(kOwnFileNames) / sizeof(kOwnFileNames[0]));
 
-static int isSeparator(char c) { return c == '/' || c == '\\'; }
-
 static int equalsIgnoreCaseN(const char* a, const char* b, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         if (asciiLower(a[i]) != asciiLower(b[i])) return 0;
@@ -55,7 +53,7 @@ static int nameRefusal(const char* name, size_t length) {
 
 int clientPathRefusal(const char* path, const char* ownExeName) {
     if (path[0] == 0) return CLIENT_PATH_EMPTY;
-    if (isSeparator(path[0])) return CLIENT_PATH_ABSOLUTE;
+    if (isClientPathSeparator(path[0])) return CLIENT_PATH_ABSOLUTE;
     for (const char* p = path; *p; ++p) {
         unsigned char c = (unsigned char)*p;
         if (c < 32) return CLIENT_PATH_CONTROL;
@@ -65,7 +63,7 @@ int clientPathRefusal(const char* path, const char* ownExeName) {
     int separators = 0;
     for (const char* name = path;;) {
         const char* end = name;
-        while (*end && !isSeparator(*end)) ++end;
+        while (*end && !isClientPathSeparator(*end)) ++end;
         int refusal = nameRefusal(name, (size_t)(end - name));
         if (refusal != CLIENT_PATH_OK) return refusal;
         if (*end == 0) break;

@@ -20,6 +20,9 @@ enum {
     CLIENT_PATH_OWN_FILE     // one of the launcher's own files in the client folder
 };
 
+// "\\" and "/" both separate names on Windows.
+inline int isClientPathSeparator(char c) { return c == '\\' || c == '/'; }
+
 // The launcher's own files in the client folder, besides its executable
 // (whatever it is called). Every file the launcher keeps there is listed
 // here, so no manifest can name it.

@@ -5,6 +5,7 @@
 
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
+#include "update/ClientPath.h"
 #include "update/Digest.h"
 #include "update/Download.h"
 #include "update/Http.h"
@@ -35,8 +36,6 @@ static void failWith(Failure* failure, int32_t reason, uint32_t systemError) {
     failure->retryAfterSeconds = -1;
 }
 
-static int isFolderSeparator(char c) { return c == '\\' || c == '/'; }
-
 // Creates every folder on the way to target; Windows reads "/" as a
 // separator too. The nearest folder is tried first: most files go where an
 // earlier file made it, and one call settles them. Only when that fails is
@@ -45,7 +44,7 @@ static int isFolderSeparator(char c) { return c == '\\' || c == '/'; }
 static void createFoldersFor(char* target, size_t clientDirLength) {
     char* last = nullptr;
     for (char* p = target + clientDirLength + 1; *p; ++p) {
-        if (isFolderSeparator(*p)) last = p;
+        if (isClientPathSeparator(*p)) last = p;
     }
     if (!last) return;
     char lastSeparator = *last;
@@ -53,7 +52,7 @@ static void createFoldersFor(char* target, size_t clientDirLength) {
     int there = CreateDirectoryA(target, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
     if (!there) {
         for (char* p = target; p < last; ++p) {
-            if (!isFolderSeparator(*p)) continue;
+            if (!isClientPathSeparator(*p)) continue;
             char separator = *p;
             *p = 0;
             CreateDirectoryA(target, nullptr);

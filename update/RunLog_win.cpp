@@ -87,8 +87,8 @@ void logEvent(const char* event, const char* path, const char* reason, const cha
     AcquireSRWLockExclusive(&gLogLock);
     if (gLogFile != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
-        WriteFile(gLogFile, line, (DWORD)length, &written,
-                  nullptr);  // a log that cannot be written is no reason to stop
+        // A log that cannot be written is no reason to stop.
+        WriteFile(gLogFile, line, (DWORD)length, &written, nullptr);
         gLogSize += written;
         if (gLogSize > RUN_LOG_LIMIT + RUN_LOG_LIMIT / 4) {
             char name[MAX_PATH];
