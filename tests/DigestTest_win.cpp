@@ -36,7 +36,6 @@ TEST_F(Digest, KnownAnswers) {
     // One full read buffer, and one byte past it.
     EXPECT_EQ("4b640d85ab3ba30fd02c9fc9db4a8928f416322ad27022ea58a65aaee68a4df2", hashOf(pattern(65536)));
     EXPECT_EQ("237356e18b503616912abb8ffaed3a72591e397d4ac294c4637917d48a3f529d", hashOf(pattern(65537)));
-    EXPECT_EQ(64u, strlen(hex));
 }
 
 TEST_F(Digest, FailuresLeaveTheOutputUntouched) {
