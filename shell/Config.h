@@ -1,8 +1,9 @@
-// launcher.ini beside the executable: section Launcher, keys UpdateUrl and
-// WebUrl. Read once at start-up; the launcher never writes it.
+// launcher.ini beside the executable: section Launcher, keys UpdateUrl,
+// MirrorUrl1 to MirrorUrl4 and WebUrl. Read once at start-up; the launcher
+// never writes it.
 #pragma once
 
-// Reads both keys into updateUrl and webUrl and normalises them.
+// Reads the keys into updateUrl, mirrorUrls and webUrl and normalises them.
 void readConfig();
 
 // UpdateUrl gets exactly one trailing "/" so that document and file paths can

@@ -12,5 +12,15 @@ void readConfig() {
     GetPrivateProfileStringA("Launcher", "UpdateUrl", "", s.updateUrl, sizeof(s.updateUrl), fileName);
     GetPrivateProfileStringA("Launcher", "WebUrl", "", s.webUrl, sizeof(s.webUrl), fileName);
     normaliseUpdateUrl(s.updateUrl, sizeof(s.updateUrl));
+    // MirrorUrl1 to MirrorUrl4, in that order; empty ones are left out.
+    s.mirrorCount = 0;
+    for (int i = 0; i < CONFIG_MIRROR_CAPACITY; ++i) {
+        char key[16];
+        char* url = s.mirrorUrls[s.mirrorCount];
+        formatText(key, sizeof(key), "MirrorUrl%d", i + 1);
+        GetPrivateProfileStringA("Launcher", key, "", url, CONFIG_URL_SIZE, fileName);
+        normaliseUpdateUrl(url, CONFIG_URL_SIZE);
+        if (url[0]) ++s.mirrorCount;
+    }
     normaliseWebUrl(s.webUrl);
 }

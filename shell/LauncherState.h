@@ -21,7 +21,13 @@ enum {
     WM_STATUS_CHANGED = 0x8002  // repaint: status, progress or news changed
 };
 
-enum { STATUS_TEXT_SIZE = 256, CLIENT_DIR_SIZE = 260, CONFIG_URL_SIZE = 512, NEWS_ITEM_CAPACITY = 4 };
+enum {
+    STATUS_TEXT_SIZE = 256,
+    CLIENT_DIR_SIZE = 260,
+    CONFIG_URL_SIZE = 512,
+    CONFIG_MIRROR_CAPACITY = 4,
+    NEWS_ITEM_CAPACITY = 4
+};
 
 struct LauncherState {
     HWND__* mainWindow;                // window, once at start-up
@@ -29,6 +35,10 @@ struct LauncherState {
     char ownExeName[CLIENT_DIR_SIZE];  // the running launcher's file name, whatever it is called
     char updateUrl[CONFIG_URL_SIZE];   // empty, or ending in "/"
     char webUrl[CONFIG_URL_SIZE];      // empty unless it begins with "https://"
+    // Further bases of the same releases, in the order they are tried; each
+    // ends in "/" like updateUrl. Written once at start-up.
+    char mirrorUrls[CONFIG_MIRROR_CAPACITY][CONFIG_URL_SIZE];
+    int32_t mirrorCount;
 
     // Written only through setStatus (and once at start-up); read by painting
     // through copyStatusText, both under the status lock.

@@ -21,6 +21,7 @@
 #include "tests/WinTestSupport.h"
 #include "update/Cache.h"
 #include "update/Check.h"
+#include "update/Directives.h"
 #include "update/Download.h"
 #include "update/Http.h"
 #include "update/Signature.h"
@@ -817,6 +818,70 @@ TEST_F(EngineSigned, OnlyAManifestSignedByAReleaseKeyIsInstalled) {
     size_t before = requests().size();
     EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
     for (size_t i = before; i < requests().size(); ++i) EXPECT_NE(urlPath("manifest.txt.sig"), requests()[i].path);
+}
+
+// The manifest's own #signature line, made by the server with a test key.
+std::string signedInline(EngineSigned* test, const std::string& body, const char* key) {
+    writeFile(test->serverDir + "\\manifest.txt", body);
+    std::string der = test->signatureBy(key);
+    std::vector<char> text(der.size() * 2 + 4);
+    encodeBase64((const unsigned char*)der.data(), der.size(), text.data());
+    return body + "#signature " + text.data() + "\r\n";
+}
+
+// Numbered releases: never an older one, never an expired or unsigned one
+// on a keyed launcher; a launcher without keys still never goes back.
+TEST_F(EngineSigned, ReleasesAreSignedInlineNumberedAndNeverGoBack) {
+    const char* const OLDER = "El servidor ofrece una version anterior a la instalada. No se instalo nada.";
+    const char* const EXPIRED = "La actualizacion del servidor vencio. No se instalo nada.";
+    const char* const BAD = "La actualizacion no tiene una firma valida. No se instalo nada.";
+    // Both releases are in the store; the path alone would name either.
+    std::string files3, files2;
+    for (auto [bytes, files] : {std::pair{contentOf(3000, 60), &files3}, {contentOf(2000, 61), &files2}}) {
+        std::string digest = sha256OfBytes(bytes);
+        writeFileMakingFolders(serverDir + "\\objects\\" + digest.substr(0, 2) + "\\" + digest, bytes);
+        *files = "#objects\r\n" + digest + " " + std::to_string(bytes.size()) + " main.exe\r\n";
+    }
+    std::string release3 = signedInline(this, "#release 3\r\n" + files3, "release-2.key");
+    std::string tampered = release3;
+    tampered[tampered.find("main.exe") - 2] ^= 1;  // a byte of the size field, after signing
+    const struct {
+        std::string manifest;
+        int keys;  // 0: a launcher built without keys
+        std::string text;
+        WPARAM outcome;
+    } cases[] = {
+        {release3, 2, updated(1), 1},
+        {release3, 2, UP_TO_DATE, 1},  // the same number again is the next start
+        {signedInline(this, "#release 2\r\n" + files2, "release-2.key"), 2, OLDER, 1},
+        {signedInline(this, files2, "release-1.key"), 2, OLDER, 1},  // no number once one is kept
+        {"#release 2\r\n" + files2, 0, OLDER, 1},                    // not even without keys
+        {signedInline(this, "#release 4\r\n" + files2, "foreign.key"), 2, BAD, 0},
+        {tampered, 2, BAD, 0},
+        {signedInline(this, "#release 4x\r\n#release 4\r\n" + files2, "release-1.key"), 2, BAD, 0},
+        {signedInline(this, "#release 4\r\n#expires 2020-01-01T00:00:00Z\r\n" + files2, "release-1.key"), 2, EXPIRED,
+         1},
+        // A launcher without keys ignores what a server could have left out anyway.
+        {"#release 4\r\n#expires 2020-01-01T00:00:00Z\r\n#release 4x\r\n" + files2, 0, updated(1), 1},
+    };
+    for (const auto& c : cases) {
+        gReleaseKeyCount = c.keys;
+        std::string before = sha256OfBytes(readFile(local("main.exe")));
+        writeFile(serverDir + "\\manifest.txt", c.manifest);
+        RunResult run = runUpdate(0);
+        EXPECT_EQ(c.text, texts(run).back()) << c.manifest;
+        EXPECT_EQ(c.outcome, run.outcome) << c.manifest;
+        if (c.text != updated(1)) EXPECT_EQ(before, sha256OfBytes(readFile(local("main.exe")))) << c.manifest;
+    }
+    EXPECT_EQ(sha256OfBytes(contentOf(2000, 61)), sha256OfBytes(readFile(local("main.exe"))));
+    EXPECT_EQ(0, requestsFor("main.exe"));  // every file came from the store
+    EXPECT_EQ("4\r\n", readFile(local("OrvelLauncher.release")));
+    // A damaged record of the kept release counts as none, and says so.
+    writeFile(local("OrvelLauncher.release"), "4 or so");
+    writeFile(serverDir + "\\manifest.txt", "#release 2\r\n" + files2);
+    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
+    EXPECT_EQ("2\r\n", readFile(local("OrvelLauncher.release")));
+    EXPECT_NE(std::string::npos, runLog().find("\trelease-unreadable\tOrvelLauncher.release\tdamaged\t"));
 }
 
 struct EngineHttps : Engine {

@@ -25,6 +25,10 @@ enum {
 // Shared by one run and its workers; the counters change only atomically.
 struct DownloadQueue {
     void* internet;
+    const char* const* bases;  // the run's base URLs: the update URL, then its mirrors
+    int32_t baseCount;
+    int32_t firstBase;  // the base that gave the manifest
+    int32_t objects;    // files come from the store, objects/<2 hex>/<sha256>
     const ManifestEntry* jobs;
     int32_t jobCount;
     const OwnFiles* ownFiles;
@@ -51,6 +55,10 @@ extern uint32_t gRetryPauseUnitMs;
 // updateUrl followed by path with spaces as %20 and backslashes as "/".
 // Stops adding path characters once the URL is longer than 1,019 characters.
 void buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const char* path);
+
+// base followed by "objects/<2 hex>/<sha256>", the digest in lowercase.
+// Returns 0 when sha256 is not 64 hexadecimal digits: no such object exists.
+int buildObjectUrl(char* out /* FILE_URL_SIZE */, const char* base, const char* sha256);
 
 // "<clientDir>\<path>". Returns 0 when it would not fit in 259 characters:
 // a cut path could name another file.

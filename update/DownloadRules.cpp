@@ -20,6 +20,17 @@ void buildFileUrl(char* out, const char* updateUrl, const char* path) {
     out[length] = 0;
 }
 
+int buildObjectUrl(char* out, const char* base, const char* sha256) {
+    char digest[DIGEST_TEXT_SIZE];
+    for (int i = 0; i < 64; ++i) {
+        char c = asciiLower(sha256[i]);
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+        digest[i] = c;
+    }
+    digest[64] = 0;
+    return formatText(out, FILE_URL_SIZE, "%sobjects/%.2s/%s", base, digest, digest);
+}
+
 int buildLocalPath(char* out, const char* clientDir, const char* path) {
     // Joined by hand: formatting costs a microsecond a file under Wine, and
     // the update run joins one path per manifest line.

@@ -39,3 +39,5 @@ void openRunLog();
 void closeRunLog();
 void logEvent(const char* event, const char* path, const char* reason, const char* detail);
 void logFailure(const char* event, const char* path, const Failure* failure);
+// The same, naming the base URL the failure came from.
+void logFailureFrom(const char* event, const char* path, const char* base, const Failure* failure);

@@ -114,9 +114,14 @@ static void systemErrorText(DWORD error, char* out, DWORD size) {
     }
 }
 
-void logFailure(const char* event, const char* path, const Failure* failure) {
-    char systemText[256] = "", detail[RUN_LOG_DETAIL_SIZE];
+void logFailureFrom(const char* event, const char* path, const char* base, const Failure* failure) {
+    char systemText[256] = "", detail[RUN_LOG_DETAIL_SIZE], withBase[RUN_LOG_DETAIL_SIZE];
     if (failure->systemError) systemErrorText(failure->systemError, systemText, sizeof(systemText));
     formatFailureDetail(detail, failure, systemText);
-    logEvent(event, path, failureCode(failure->reason), detail);
+    if (base) formatText(withBase, sizeof(withBase), "%s (from %s)", detail, base);
+    logEvent(event, path, failureCode(failure->reason), base ? withBase : detail);
+}
+
+void logFailure(const char* event, const char* path, const Failure* failure) {
+    logFailureFrom(event, path, nullptr, failure);
 }

@@ -12,18 +12,16 @@
 #include "update/Download.h"
 #include "update/Http.h"
 #include "update/OwnFiles.h"
+#include "update/Release.h"
 #include "update/RunLog.h"
-#include "update/Signature.h"
 #include "update/Status.h"
 
 void* (*gOpenUpdateInternet)() = httpOpenInternet;
 
 static const char* const TEXT_NO_SERVER = "Sin conexion con el servidor de actualizaciones. Podes jugar igual.";
 static const char* const TEXT_BAD_SIGNATURE = "La actualizacion no tiene una firma valida. No se instalo nada.";
-
-enum { RELEASE_SIGNED, RELEASE_UNSIGNED, RELEASE_UNREACHABLE };
-
-enum { DOCUMENT_URL_SIZE = 600 };
+static const char* const TEXT_OLDER = "El servidor ofrece una version anterior a la instalada. No se instalo nada.";
+static const char* const TEXT_EXPIRED = "La actualizacion del servidor vencio. No se instalo nada.";
 
 static DWORD endRun(WPARAM outcome, const char* reason, const char* detail) {
     logEvent("run-end", nullptr, reason, detail);
@@ -32,48 +30,22 @@ static DWORD endRun(WPARAM outcome, const char* reason, const char* detail) {
     return 0;
 }
 
-static char* fetchDocument(void* internet, const char* name, uint32_t limit, uint32_t* length, Failure* failure) {
-    char url[DOCUMENT_URL_SIZE];
-    formatText(url, sizeof(url), "%s%s", launcherState.updateUrl, name);
-    return httpFetch(internet, url, limit, length, failure);
-}
-
-// The manifest (and its signature) are tried again like the files are.
-static char* fetchDocumentRetrying(void* internet, const char* name, uint32_t limit, uint32_t* length,
-                                   Failure* failure) {
-    for (int tries = 1;; ++tries) {
-        char* text = fetchDocument(internet, name, limit, length, failure);
-        if (text || !isPassingFailure(failure) || tries >= DOWNLOAD_TRIES) return text;
-        uint32_t pauseMs = (uint32_t)retryPauseUnits(tries, failure) * gRetryPauseUnitMs;
-        logFailure("retry", name, failure);
-        Sleep(pauseMs);
+// A run that found no release to install: the client is as playable as
+// before, unless nobody signed what the server offers.
+static DWORD endWithoutRelease(int verdict) {
+    switch (verdict) {
+        case RELEASE_BAD_SIGNATURE: setStatus("%s", TEXT_BAD_SIGNATURE); return endRun(0, "bad-signature", nullptr);
+        case RELEASE_OLDER: setStatus("%s", TEXT_OLDER); return endRun(1, "older-release", nullptr);
+        case RELEASE_EXPIRED: setStatus("%s", TEXT_EXPIRED); return endRun(1, "expired", nullptr);
     }
+    setStatus("%s", TEXT_NO_SERVER);
+    return endRun(1, "no-server", nullptr);
 }
 
-// A launcher built with release keys installs only a manifest signed by one
-// of them. A signature that cannot be fetched for a network reason or a
-// server error (any 5xx, retried or not) is no server; one the server does
-// not have, or that does not match, is a release nobody signed.
-static int checkReleaseSignature(void* internet, const char* manifest, uint32_t manifestLength) {
+static void fetchNews(void* internet, const char* base) {
     uint32_t length = 0;
     Failure failure;
-    char* signature = fetchDocumentRetrying(internet, "manifest.txt.sig", HTTP_SIGNATURE_LIMIT, &length, &failure);
-    if (!signature) {
-        logFailure("signature-failed", "manifest.txt.sig", &failure);
-        int serverError = failure.reason == FAIL_HTTP_STATUS && failure.httpStatus >= 500;
-        int unreachable = isPassingFailure(&failure) || failure.reason == FAIL_CONNECT || serverError;
-        return unreachable ? RELEASE_UNREACHABLE : RELEASE_UNSIGNED;
-    }
-    int valid = verifyReleaseSignature(manifest, manifestLength, (const unsigned char*)signature, length);
-    free(signature);
-    if (!valid) logEvent("signature-failed", "manifest.txt.sig", "signature", "matches no release key");
-    return valid ? RELEASE_SIGNED : RELEASE_UNSIGNED;
-}
-
-static void fetchNews(void* internet) {
-    uint32_t length = 0;
-    Failure failure;
-    char* news = fetchDocument(internet, "news.txt", HTTP_NEWS_LIMIT, &length, &failure);
+    char* news = fetchDocument(internet, base, "news.txt", HTTP_NEWS_LIMIT, &length, &failure);
     if (!news) return;  // no news is not worth a word
     parseNews(news);
     free(news);
@@ -83,11 +55,16 @@ static void fetchNews(void* internet) {
 // Downloads the jobs on up to 8 workers. If a worker thread cannot be
 // created, this thread works the queue too, so no job is left unclaimed; the
 // queue and the list are only released after every started worker has ended.
-static int32_t downloadJobs(void* internet, const ManifestEntry* jobs, int32_t jobCount) {
+static int32_t downloadJobs(void* internet, const UpdateBases* bases, const AcceptedRelease* release,
+                            const ManifestEntry* jobs, int32_t jobCount) {
     OwnFiles ownFiles;
     collectOwnFiles(&ownFiles);
     DownloadQueue queue = {};
     queue.internet = internet;
+    queue.bases = bases->urls;
+    queue.baseCount = bases->count;
+    queue.firstBase = release->base;
+    queue.objects = release->directives.objects;
     queue.jobs = jobs;
     queue.jobCount = jobCount;
     queue.ownFiles = &ownFiles;
@@ -130,33 +107,22 @@ DWORD WINAPI updateRun(void*) {
         setStatus("%s", TEXT_NO_SERVER);
         return endRun(1, "no-server", "no internet handle");
     }
-    uint32_t manifestLength = 0;
-    Failure failure;
-    char* manifest = fetchDocumentRetrying(internet, "manifest.txt", HTTP_MANIFEST_LIMIT, &manifestLength, &failure);
-    if (!manifest) {
-        setStatus("%s", TEXT_NO_SERVER);
+    UpdateBases bases;
+    collectUpdateBases(&bases);
+    AcceptedRelease release;
+    int verdict = fetchRelease(internet, &bases, &release);
+    if (verdict != RELEASE_ACCEPTED) {
         httpCloseInternet(internet);
-        logFailure("manifest-failed", "manifest.txt", &failure);
-        return endRun(1, "no-server", nullptr);
+        return endWithoutRelease(verdict);
     }
-    int release = gReleaseKeyCount > 0 ? checkReleaseSignature(internet, manifest, manifestLength) : RELEASE_SIGNED;
-    if (release != RELEASE_SIGNED) {
-        free(manifest);
-        httpCloseInternet(internet);
-        if (release == RELEASE_UNREACHABLE) {
-            setStatus("%s", TEXT_NO_SERVER);
-            return endRun(1, "no-server", "no signature");
-        }
-        setStatus("%s", TEXT_BAD_SIGNATURE);
-        return endRun(0, "bad-signature", nullptr);
-    }
-    if (s.newsCount == 0) fetchNews(internet);
+    char* manifest = release.manifest;
+    if (s.newsCount == 0) fetchNews(internet, bases.urls[release.base]);
     loadCache();
 
     JobList list = {};
     int32_t failed = checkManifest(manifest, &list), updated = 0;
     if (list.count > 0) {
-        int32_t jobFailures = downloadJobs(internet, list.jobs, list.count);
+        int32_t jobFailures = downloadJobs(internet, &bases, &release, list.jobs, list.count);
         failed += jobFailures;
         updated = list.count - jobFailures;
         // Downloaded or not, these files are hashed afresh next time.
