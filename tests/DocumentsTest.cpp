@@ -44,7 +44,8 @@ TEST(ManifestLine, RejectsLinesWithoutThreeFieldsOrA64CharacterDigest) {
     for (const std::string& line :
          {std::string(""), std::string("   \r"), DIGEST, DIGEST + " 12", DIGEST + " 12   \r\n", DIGEST + " size a.txt",
           DIGEST + " -1 a.txt", DIGEST + " 12a.txt", DIGEST + " 18446744073709551616 a.txt",
-          std::string(63, 'a') + " 1 a.txt", std::string(65, 'a') + " 1 a.txt"}) {
+          std::string(63, 'a') + " 1 a.txt", std::string(65, 'a') + " 1 a.txt",
+          "#" + std::string(63, 'a') + " 1 a.txt"}) {
         EXPECT_EQ("<rejected>", pathOf(line)) << line;
     }
     // Not examined beyond its length: such a digest simply never matches.

@@ -24,7 +24,8 @@ int parseManifestFields(const char* line, ManifestEntry* out) {
     const char* digest = p;
     while (*p && !isBlank(*p) && *p != '\r' && *p != '\n') ++p;
     size_t digestLength = (size_t)(p - digest);
-    if (digestLength != 64) return 0;
+    // A line that begins with "#" is a release directive, never a file.
+    if (digestLength != 64 || digest[0] == '#') return 0;
     memcpy(out->sha256, digest, 64);
     out->sha256[64] = 0;
 
