@@ -4,6 +4,9 @@
 // signatures with the launcher's own code (update/Documents.cpp,
 // update/Signature.cpp), so the tool and the launcher never disagree.
 //
+// The shared rules are declared here, each group in a file of its own; the
+// commands are in commands/, one file each, declared in Commands.h.
+//
 // Inside the tool a relative path has "/" between names on every platform;
 // the manifest has "\" instead.
 #pragma once
@@ -23,6 +26,7 @@ enum {
     PUBLISH_NEWS_CAPACITY = 4,               // the items the window shows
     PUBLISH_LINE_SIZE = 352,                 // digest, size, a 259-character path, CR LF
     PUBLISH_REASON_SIZE = 256,
+    PUBLISH_MESSAGE_TEXT_SIZE = 1024,
     PUBLISH_WALK_PATH_SIZE = 4096,
     PUBLISH_PROGRESS_INTERVAL_MS = 100,
     PUBLISH_PROGRESS_LINE_SIZE = 96
@@ -66,7 +70,7 @@ struct PublishProgress {
     size_t drawnLength;  // characters of the line on screen, 0 when none
 };
 
-// ---- Rules (Publish.cpp, no platform calls)
+// ---- Path rules (PathRules.cpp)
 
 // 1 and a reason when path may not be published: the launcher would reject
 // it, or it would not survive the trip to a Windows client folder whose path
@@ -80,6 +84,8 @@ const char* skippedPathNote(const char* path);
 // "/" to "\"; 0 when it does not fit in RELATIVE_PATH_SIZE.
 int toManifestPath(const char* path, char* out);
 
+// ---- The file list (FileList.cpp)
+
 // Byte order of the manifest form of two relative paths.
 int compareManifestOrder(const char* a, const char* b);
 
@@ -87,6 +93,11 @@ int compareManifestOrder(const char* a, const char* b);
 // with an earlier one on Windows (letter case only), or that names a file
 // where another path needs a folder.
 int markCaseTwins(PublishFileList* list);
+
+int addPublishFile(PublishFileList* list, const char* path, uint64_t size, int32_t kind);
+void freePublishFileList(PublishFileList* list);
+
+// ---- Manifest lines (ManifestLines.cpp)
 
 // "<sha256> <size> <path>\r\n"; 0 when it does not fit.
 int formatManifestLine(char* out, size_t outSize, const char* sha256, uint64_t size, const char* manifestPath);
@@ -97,24 +108,72 @@ int manifestLineReadsBack(const char* line, const char* sha256, uint64_t size, c
 // 1 for 64 hexadecimal digits of either case.
 int isDigestText(const char* text);
 
+struct ClientListing {
+    PublishFileList list;  // every entry, in manifest order; the listed ones hashed
+    char* text;            // the manifest's file lines
+    size_t textLength;
+    size_t listed;
+    size_t skipped;
+    size_t refused;
+    uint64_t totalBytes;
+};
+
+// The lines of every file of a client folder, as the manifest lists them:
+// each file that may not be published is named with its reason, each skipped
+// one with its note, on err. Returns 1 with the lines; 0 when files were
+// refused (counted in refused) or something else failed (told on err).
+int listClientFolder(const char* root, int clientDirLength, ClientListing* out, FILE* err);
+void freeClientListing(ClientListing* listing);
+
+// ---- Progress (Progress.cpp); the hashers call addHashedBytes as they read.
+
 void formatProgressLine(char* out, size_t outSize, const PublishProgress* progress);
-
-int addPublishFile(PublishFileList* list, const char* path, uint64_t size, int32_t kind);
-void freePublishFileList(PublishFileList* list);
-
-// ---- Progress (Publish.cpp); the hashers call addHashedBytes as they read.
+void startProgress(PublishProgress* progress, FILE* stream, uint64_t fileCount, uint64_t byteCount);
 void addHashedBytes(PublishProgress* progress, uint64_t bytes);
+// Counts a file as done with the size it was expected to have, so the byte
+// count ends at the total even when a file changed meanwhile.
+void finishProgressFile(PublishProgress* progress, uint64_t bytesBefore, uint64_t size);
 void clearProgress(PublishProgress* progress);
 
-// ---- Commands (Publish.cpp); each returns its exit status.
-// keyPath and publicKeyPath may be null: no signature written or checked.
-int runPublish(int argc, char** argv, FILE* out, FILE* err);
-int publishManifest(const char* clientDir, const char* outputPath, int clientDirLength, const char* keyPath, FILE* out,
-                    FILE* err);
-int checkNews(const char* newsPath, FILE* out, FILE* err);
-int verifyPublished(const char* folder, const char* manifestPath, const char* publicKeyPath, FILE* out, FILE* err);
-int makeKeys(const char* name, FILE* out, FILE* err);
-int signPublished(const char* folder, const char* keyPath, FILE* out, FILE* err);
+// ---- Messages and local files (LocalFiles.cpp)
+
+int setReason(char* reason, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// A copy fit for one message line: control bytes as \xNN, cut with "..."
+// when it does not fit.
+const char* escapeText(char* out, size_t outSize, const char* text, size_t length);
+// escapeText of a whole path into PUBLISH_MESSAGE_TEXT_SIZE bytes.
+const char* escapePath(char* out, const char* path);
+
+// Only blanks, tabs and line ends.
+int isBlankText(const char* text, size_t length);
+
+// A folder name without trailing separators, except for "/" or "C:\".
+char* copyFolderName(const char* folder);
+// folder + "/" + path with "\" as "/"; Windows takes "/" as well.
+char* joinLocalPath(const char* folder, const char* path);
+// path + suffix in a new buffer.
+char* withSuffix(const char* path, const char* suffix);
+
+// The whole file with a terminator after it; length excludes the terminator.
+char* readWholeFile(const char* path, size_t* length);
+
+// Written beside path and moved over it, so a server never serves half a
+// file; ".part" files are never listed.
+int writeReplacing(const char* path, const void* bytes, size_t length);
+
+// ---- Signatures of manifests (Signatures.cpp)
+
+struct PublishSigningKey;
+
+// The key in keyPath, or null with the reason on err.
+PublishSigningKey* openSigningKey(const char* keyPath, FILE* err);
+int signText(PublishSigningKey* key, const char* text, size_t length, unsigned char* der, size_t* derLength, FILE* err);
+// manifestPath + ".sig", written beside and moved over.
+int writeSignature(const char* manifestPath, const unsigned char* der, size_t derLength, FILE* err);
+// 1 when manifestPath + ".sig" is a signature of text (the manifest's exact
+// bytes) by the key in publicKeyPath; otherwise 0 and why on out.
+int checkSignature(const char* publicKeyPath, const char* manifestPath, const char* text, size_t length, FILE* out);
 
 // ---- Platform (Walk_posix.cpp / Walk_win.cpp)
 
@@ -136,8 +195,6 @@ void useBinaryOutput(FILE* stream);
 // ---- Signing (Sign_openssl.cpp / Sign_win.cpp, which only refuses)
 // Checking uses verifyP256Signature (update/Signature.h): the launcher's
 // BCrypt code on Windows, OpenSSL natively.
-
-struct PublishSigningKey;
 
 // A new P-256 pair: keyPath, the private key (PEM, owner-only from the start),
 // and publicPath (PEM SubjectPublicKeyInfo). Never replaces a file; on failure

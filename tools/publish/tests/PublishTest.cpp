@@ -11,6 +11,7 @@
 #endif
 
 #include "tests/TestFiles.h"
+#include "tools/publish/Commands.h"
 #include "tools/publish/Publish.h"
 #include "update/Download.h"
 

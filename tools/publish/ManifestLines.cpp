@@ -1,0 +1,139 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include "shell/Text.h"
+#include "tools/publish/Publish.h"
+
+int formatManifestLine(char* out, size_t outSize, const char* sha256, uint64_t size, const char* manifestPath) {
+    return formatText(out, outSize, "%s %llu %s\r\n", sha256, (unsigned long long)size, manifestPath);
+}
+
+int manifestLineReadsBack(const char* line, const char* sha256, uint64_t size, const char* manifestPath) {
+    ManifestEntry entry;
+    if (!parseManifestLine(line, &entry)) return 0;
+    return strcmp(entry.sha256, sha256) == 0 && entry.size == size && strcmp(entry.path, manifestPath) == 0;
+}
+
+int isDigestText(const char* text) {
+    for (int i = 0; i < 64; ++i) {
+        char c = asciiLower(text[i]);
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+    }
+    return text[64] == 0;
+}
+
+// Why f may not be listed; 0 when it may.
+static int findFileRefusal(const PublishFileList* list, const PublishFile* f, int clientDirLength, char* reason,
+                           size_t reasonSize) {
+    char other[PUBLISH_MESSAGE_TEXT_SIZE];
+    if (f->kind == PUBLISH_KIND_LINK) {
+        return setReason(reason, reasonSize, "a symbolic link; only regular files are published");
+    }
+    if (f->kind == PUBLISH_KIND_OTHER) return setReason(reason, reasonSize, "not a regular file");
+    if (f->kind == PUBLISH_KIND_UNREADABLE) return setReason(reason, reasonSize, "cannot be read");
+    if (findPathRefusal(f->path, clientDirLength, reason, reasonSize)) return 1;
+    if (f->twin == PUBLISH_NO_TWIN) return 0;
+    escapePath(other, list->files[f->twin].path);
+    if (f->twinIsFolder) {
+        return setReason(reason, reasonSize,
+                         "a file, but %s needs a folder of this name on Windows (letter case aside)", other);
+    }
+    return setReason(reason, reasonSize, "the same file as %s on Windows (letter case aside)", other);
+}
+
+int listClientFolder(const char* root, int clientDirLength, ClientListing* out, FILE* err) {
+    *out = ClientListing{};
+    int result = 0;
+    PublishFileList* list = &out->list;
+    PublishProgress progress = {};
+    size_t refused = 0, skipped = 0, listed = 0, textUsed = 0;
+    uint64_t totalBytes = 0;
+    char shown[PUBLISH_MESSAGE_TEXT_SIZE], reason[PUBLISH_REASON_SIZE];
+    char* lines = nullptr;
+
+    if (!walkClientFolder(root, list)) {
+        fprintf(err, "orvel-publish: cannot list the folder %s\n", escapePath(shown, root));
+        goto cleanup;
+    }
+    if (!markCaseTwins(list)) goto outOfMemory;
+
+    for (size_t i = 0; i < list->count; ++i) {
+        const PublishFile* f = &list->files[i];
+        const char* note = skippedPathNote(f->path);
+        if (note) {
+            fprintf(err, "skipped: %s (%s)\n", escapePath(shown, f->path), note);
+            ++skipped;
+            continue;
+        }
+        if (findFileRefusal(list, f, clientDirLength, reason, sizeof(reason))) {
+            fprintf(err, "refused: %s: %s\n", escapePath(shown, f->path), reason);
+            ++refused;
+        } else {
+            ++listed;
+            totalBytes += f->size;
+        }
+    }
+    if (refused > 0) goto cleanup;
+
+    startProgress(&progress, err, listed, totalBytes);
+    for (size_t i = 0; i < list->count; ++i) {
+        PublishFile* f = &list->files[i];
+        if (skippedPathNote(f->path)) continue;
+        char* local = joinLocalPath(root, f->path);
+        if (!local) goto outOfMemory;
+        uint64_t before = progress.doneBytes, hashed = 0;
+        int ok = hashLocalFile(local, f->sha256, &hashed, &progress);
+        free(local);
+        finishProgressFile(&progress, before, f->size);
+        if (!ok || hashed != f->size) {
+            clearProgress(&progress);
+            fprintf(err, "refused: %s: %s\n", escapePath(shown, f->path),
+                    ok ? "changed while it was read" : "cannot be read");
+            ++refused;
+        }
+    }
+    clearProgress(&progress);
+    if (refused > 0) goto cleanup;
+
+    lines = (char*)malloc(listed * PUBLISH_LINE_SIZE + 1);
+    if (!lines) goto outOfMemory;
+    lines[0] = 0;
+    for (size_t i = 0; i < list->count; ++i) {
+        const PublishFile* f = &list->files[i];
+        if (skippedPathNote(f->path)) continue;
+        char manifestPath[RELATIVE_PATH_SIZE];
+        char* line = lines + textUsed;
+        // Every line must read back through the launcher's own parser as
+        // written; anything else is a fault of this tool.
+        if (!toManifestPath(f->path, manifestPath) ||
+            !formatManifestLine(line, PUBLISH_LINE_SIZE, f->sha256, f->size, manifestPath) ||
+            !manifestLineReadsBack(line, f->sha256, f->size, manifestPath)) {
+            fprintf(err, "orvel-publish: internal error: the launcher would not read the line for %s as written\n",
+                    escapePath(shown, f->path));
+            goto cleanup;
+        }
+        textUsed += strlen(line);
+    }
+    out->text = lines;
+    out->textLength = textUsed;
+    lines = nullptr;
+    result = 1;
+    goto cleanup;
+
+outOfMemory:
+    fprintf(err, "orvel-publish: out of memory\n");
+cleanup:
+    clearProgress(&progress);
+    free(lines);
+    out->listed = listed;
+    out->skipped = skipped;
+    out->refused = refused;
+    out->totalBytes = totalBytes;
+    return result;
+}
+
+void freeClientListing(ClientListing* listing) {
+    freePublishFileList(&listing->list);
+    free(listing->text);
+    *listing = ClientListing{};
+}
