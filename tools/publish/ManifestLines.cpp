@@ -3,6 +3,7 @@
 
 #include "shell/Text.h"
 #include "tools/publish/Publish.h"
+#include "update/PathSet.h"
 
 int formatManifestLine(char* out, size_t outSize, const char* sha256, uint64_t size, const char* manifestPath) {
     return formatText(out, outSize, "%s %llu %s\r\n", sha256, (unsigned long long)size, manifestPath);
@@ -41,6 +42,26 @@ static int findFileRefusal(const PublishFileList* list, const PublishFile* f, in
     return setReason(reason, reasonSize, "the same file as %s on Windows (letter case aside)", other);
 }
 
+// Names once each folder of a listed file that the launcher makes only in a
+// short client folder path.
+static void warnOfDeepFolders(const PublishFileList* list, FILE* err) {
+    char shown[PUBLISH_MESSAGE_TEXT_SIZE], folder[PUBLISH_WALK_PATH_SIZE];
+    PathSet warned = {};
+    for (size_t i = 0; i < list->count; ++i) {
+        const char* path = list->files[i].path;
+        size_t length = deepFolderLength(path);
+        if (length == 0 || skippedPathNote(path) || length >= sizeof(folder)) continue;
+        memcpy(folder, path, length);
+        folder[length] = 0;
+        if (!addPathOnce(&warned, folder)) continue;
+        fprintf(err,
+                "warning: %s/ is %zu characters long: Windows makes this folder only in a client folder of at most "
+                "%d characters, and the launcher refuses its files in a longer one\n",
+                escapePath(shown, folder), length, PUBLISH_FOLDER_PATH_LIMIT - 1 - (int)length);
+    }
+    freePathSet(&warned);
+}
+
 int listClientFolder(const char* root, int clientDirLength, ClientListing* out, FILE* err) {
     *out = ClientListing{};
     int result = 0;
@@ -74,6 +95,7 @@ int listClientFolder(const char* root, int clientDirLength, ClientListing* out, 
         }
     }
     if (refused > 0) goto cleanup;
+    warnOfDeepFolders(list, err);
 
     startProgress(&progress, err, listed, totalBytes);
     for (size_t i = 0; i < list->count; ++i) {

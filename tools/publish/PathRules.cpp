@@ -60,6 +60,14 @@ const char* skippedPathNote(const char* path) {
     return nullptr;
 }
 
+size_t deepFolderLength(const char* path) {
+    const char* lastSeparator = strrchr(path, '/');
+    size_t length = lastSeparator ? (size_t)(lastSeparator - path) : 0;
+    // "<client folder>\<folder>" must stay within the limit.
+    int room = PUBLISH_FOLDER_PATH_LIMIT - 1 - (int)length;
+    return room < PUBLISH_CLIENT_DIR_ROOM ? length : 0;
+}
+
 int toManifestPath(const char* path, char* out) {
     size_t length = strlen(path);
     if (length >= RELATIVE_PATH_SIZE) return 0;

@@ -23,6 +23,8 @@ enum {
     PUBLISH_DEFAULT_CLIENT_DIR_LENGTH = 40,  // "C:\Program Files (x86)\Orvel Online\Game"
     PUBLISH_MIN_CLIENT_DIR_LENGTH = 2,       // "C:"
     PUBLISH_MAX_CLIENT_DIR_LENGTH = 252,     // leaves room for one character and ".part"
+    PUBLISH_FOLDER_PATH_LIMIT = 247,         // the longest path CreateDirectoryA makes (248 with its terminator)
+    PUBLISH_CLIENT_DIR_ROOM = 60,            // a folder that leaves less for the client folder is warned about
     PUBLISH_NEWS_CAPACITY = 4,               // the items the window shows
     PUBLISH_LINE_SIZE = 352,                 // digest, size, a 259-character path, CR LF
     PUBLISH_REASON_SIZE = 256,
@@ -80,6 +82,12 @@ int findPathRefusal(const char* path, int clientDirLength, char* reason, size_t 
 // The note for a file the manifest never lists (the launcher's own files, its
 // leftovers and the server's two documents), or null.
 const char* skippedPathNote(const char* path);
+
+// The length of path's folder when that folder leaves less than
+// PUBLISH_CLIENT_DIR_ROOM characters for the client folder's own path: the
+// ANSI CreateDirectoryA makes no longer folder, so the launcher refuses the
+// file in a longer client folder. 0 when it leaves enough.
+size_t deepFolderLength(const char* path);
 
 // "/" to "\"; 0 when it does not fit in RELATIVE_PATH_SIZE.
 int toManifestPath(const char* path, char* out);
