@@ -4,7 +4,7 @@
 
 #include "tools/publish/Publish.h"
 
-enum { PUBLISH_READ_BLOCK_SIZE = 65536 };
+enum { PUBLISH_READ_BLOCK_SIZE = 65536, PUBLISH_COPY_BLOCK_SIZE = 1048576 };
 
 int setReason(char* reason, size_t size, const char* format, ...) {
     va_list args;
@@ -111,6 +111,8 @@ char* withSuffix(const char* path, const char* suffix) {
 int writeReplacing(const char* path, const void* bytes, size_t length) {
     char* partPath = withSuffix(path, ".part");
     if (!partPath) return 0;
+    // A leftover part may be a hard link of a published file: never write into it.
+    remove(partPath);
     FILE* file = fopen(partPath, "wb");
     int written = file && fwrite(bytes, 1, length, file) == length;
     if (file && fclose(file) != 0) written = 0;
@@ -127,4 +129,50 @@ int isBlankText(const char* text, size_t length) {
         if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') return 0;
     }
     return 1;
+}
+
+// Copies from into partPath, counting the bytes on progress.
+static int copyInto(const char* from, const char* partPath, PublishProgress* progress) {
+    FILE* source = fopen(from, "rb");
+    FILE* target = source ? fopen(partPath, "wb") : nullptr;
+    char* buffer = (char*)malloc(PUBLISH_COPY_BLOCK_SIZE);
+    int copied = source && target && buffer;
+    while (copied) {
+        size_t n = fread(buffer, 1, PUBLISH_COPY_BLOCK_SIZE, source);
+        if (n == 0) break;
+        if (fwrite(buffer, 1, n, target) != n) copied = 0;
+        addHashedBytes(progress, n);
+    }
+    if (source && ferror(source)) copied = 0;
+    if (target && fclose(target) != 0) copied = 0;
+    if (source) fclose(source);
+    free(buffer);
+    return copied;
+}
+
+int linkOrCopyReplacing(const char* from, const char* to, PublishProgress* progress) {
+    char* partPath = withSuffix(to, ".part");
+    if (!partPath) return 0;
+    remove(partPath);
+    int placed = (makeHardLink(from, partPath) || copyInto(from, partPath, progress)) && replaceFile(partPath, to);
+    if (!placed) remove(partPath);
+    free(partPath);
+    return placed;
+}
+
+int makeFoldersFor(const char* path) {
+    size_t length = strlen(path);
+    char* folder = (char*)malloc(length + 1);
+    if (!folder) return 0;
+    memcpy(folder, path, length + 1);
+    int made = 1;
+    // Every folder on the way, the root's own included; only the last answer counts.
+    for (size_t i = 1; i < length; ++i) {
+        if (!isSeparator(folder[i])) continue;
+        folder[i] = 0;
+        made = makeFolder(folder);
+        folder[i] = path[i];
+    }
+    free(folder);
+    return made;
 }

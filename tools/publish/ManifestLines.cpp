@@ -62,7 +62,31 @@ static void warnOfDeepFolders(const PublishFileList* list, FILE* err) {
     freePathSet(&warned);
 }
 
-int listClientFolder(const char* root, int clientDirLength, ClientListing* out, FILE* err) {
+// Takes the file that is excludedFile (by identity, whatever its name here)
+// out of the list, with a note.
+static size_t dropExcludedFile(PublishFileList* list, const char* root, const char* excludedFile, FILE* err) {
+    char shown[PUBLISH_MESSAGE_TEXT_SIZE];
+    uint64_t excludedSize = 0;
+    size_t dropped = 0;
+    if (!excludedFile || localFileKind(excludedFile, &excludedSize) != PUBLISH_KIND_FILE) return 0;
+    for (size_t i = 0; i < list->count;) {
+        PublishFile* f = &list->files[i];
+        char* local = f->kind == PUBLISH_KIND_FILE && f->size == excludedSize ? joinLocalPath(root, f->path) : nullptr;
+        int same = local && sameLocalFile(local, excludedFile);
+        free(local);
+        if (!same) {
+            ++i;
+            continue;
+        }
+        fprintf(err, "skipped: %s (the launcher given with --launcher)\n", escapePath(shown, f->path));
+        free(f->path);
+        *f = list->files[--list->count];
+        ++dropped;
+    }
+    return dropped;
+}
+
+int listClientFolder(const char* root, int clientDirLength, const char* excludedFile, ClientListing* out, FILE* err) {
     *out = ClientListing{};
     int result = 0;
     PublishFileList* list = &out->list;
@@ -76,6 +100,7 @@ int listClientFolder(const char* root, int clientDirLength, ClientListing* out, 
         fprintf(err, "orvel-publish: cannot list the folder %s\n", escapePath(shown, root));
         goto cleanup;
     }
+    skipped = dropExcludedFile(list, root, excludedFile, err);
     if (!markCaseTwins(list)) goto outOfMemory;
 
     for (size_t i = 0; i < list->count; ++i) {
@@ -97,7 +122,7 @@ int listClientFolder(const char* root, int clientDirLength, ClientListing* out, 
     if (refused > 0) goto cleanup;
     warnOfDeepFolders(list, err);
 
-    startProgress(&progress, err, listed, totalBytes);
+    startProgress(&progress, err, "hashing", listed, totalBytes);
     for (size_t i = 0; i < list->count; ++i) {
         PublishFile* f = &list->files[i];
         if (skippedPathNote(f->path)) continue;
@@ -158,4 +183,22 @@ void freeClientListing(ClientListing* listing) {
     freePublishFileList(&listing->list);
     free(listing->text);
     *listing = ClientListing{};
+}
+
+void formatUtcTime(int64_t seconds, char* out) {
+    // Days to a date of the proleptic Gregorian calendar, the inverse of
+    // parseUtcTime's count (update/Directives.cpp).
+    int64_t days = seconds / 86400, rest = seconds % 86400;
+    days += 719468;
+    int64_t era = days / 146097;
+    int64_t dayOfEra = days - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    int64_t year = yearOfEra + era * 400 + (month <= 2);
+    formatText(out, PUBLISH_UTC_TIME_SIZE, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", (long long)year,
+               (long long)month, (long long)day, (long long)(rest / 3600), (long long)(rest / 60 % 60),
+               (long long)(rest % 60));
 }

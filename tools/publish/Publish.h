@@ -15,6 +15,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "update/Directives.h"
 #include "update/Documents.h"
 
 enum {
@@ -61,13 +62,15 @@ struct PublishFileList {
     size_t capacity;
 };
 
-// Hashing progress on a terminal; stream is null when nothing is shown.
+// Progress of long work on a terminal; stream is null when nothing is shown.
 struct PublishProgress {
     FILE* stream;
+    const char* action;  // "hashing", "storing", "checking"
     uint64_t fileCount;
     uint64_t doneFiles;
     uint64_t byteCount;
     uint64_t doneBytes;
+    uint64_t startMs;
     uint64_t lastDrawMs;
     size_t drawnLength;  // characters of the line on screen, 0 when none
 };
@@ -128,15 +131,63 @@ struct ClientListing {
 
 // The lines of every file of a client folder, as the manifest lists them:
 // each file that may not be published is named with its reason, each skipped
-// one with its note, on err. Returns 1 with the lines; 0 when files were
-// refused (counted in refused) or something else failed (told on err).
-int listClientFolder(const char* root, int clientDirLength, ClientListing* out, FILE* err);
+// one with its note, on err; so is excludedFile (may be null) under any name.
+// Returns 1 with the lines; 0 when files were refused (counted in refused) or
+// something else failed (told on err).
+int listClientFolder(const char* root, int clientDirLength, const char* excludedFile, ClientListing* out, FILE* err);
 void freeClientListing(ClientListing* listing);
+
+enum { PUBLISH_UTC_TIME_SIZE = 21 };  // "YYYY-MM-DDTHH:MM:SSZ" and a terminator
+
+// seconds since 1970 (UTC, not before it) as #expires writes them.
+void formatUtcTime(int64_t seconds, char* out);
+
+// ---- The store (Store.cpp): every file once at objects/<2 hex>/<sha256>
+// under the published folder, and the released manifests that prune reads.
+
+// OUT/releases/<N>.txt: the manifest of release N, as released.
+static const char PUBLISH_HISTORY_FOLDER[] = "releases";
+
+enum { PUBLISH_OBJECT_PATH_SIZE = 76 };  // "objects/" "ab/" 64 digits, terminator
+
+// "objects/ab/<sha256>", lowercase whatever the case of sha256.
+void formatObjectPath(const char* sha256, char* out);
+
+// 1 when a path relative to objects/ is "<2 hex>/<sha256>", lowercase, with
+// the digest's own first two digits as its folder.
+int isObjectName(const char* relative);
+
+// Puts source (sha256, size bytes) into the store under outRoot, unless its
+// object is there: an existing one is kept, checked first (the same file as
+// source, or the same size and digest). 1 when the object is right; 0 with
+// the reason on err.
+int storeObject(const char* outRoot, const char* source, const char* sha256, uint64_t size, PublishProgress* progress,
+                FILE* err);
+
+struct ReleaseRecord {
+    uint64_t number;
+    char* path;  // OUT/releases/<number>.txt
+};
+
+struct ReleaseHistory {
+    ReleaseRecord* records;  // in no particular order
+    size_t count;
+    uint64_t current;  // the number of OUT/manifest.txt; 0 when none
+};
+
+// The released manifests of outRoot and the number of its manifest.txt. 0
+// with the reason on err when one does not read or holds another number than
+// its name; free the history whatever the result.
+int readReleaseHistory(const char* outRoot, ReleaseHistory* out, FILE* err);
+uint64_t lastReleaseNumber(const ReleaseHistory* history);
+void freeReleaseHistory(ReleaseHistory* history);
 
 // ---- Progress (Progress.cpp); the hashers call addHashedBytes as they read.
 
-void formatProgressLine(char* out, size_t outSize, const PublishProgress* progress);
-void startProgress(PublishProgress* progress, FILE* stream, uint64_t fileCount, uint64_t byteCount);
+// "hashing 3/40 files, 120/2048 MiB, 85.3 MiB/s": files, bytes and the speed
+// since the start.
+void formatProgressLine(char* out, size_t outSize, const PublishProgress* progress, uint64_t nowMs);
+void startProgress(PublishProgress* progress, FILE* stream, const char* action, uint64_t fileCount, uint64_t byteCount);
 void addHashedBytes(PublishProgress* progress, uint64_t bytes);
 // Counts a file as done with the size it was expected to have, so the byte
 // count ends at the total even when a file changed meanwhile.
@@ -170,6 +221,14 @@ char* readWholeFile(const char* path, size_t* length);
 // file; ".part" files are never listed.
 int writeReplacing(const char* path, const void* bytes, size_t length);
 
+// to becomes a hard link of from where the file system allows, else a copy
+// (counted on progress); made beside and moved over, so an existing to (which
+// may itself be a link of a published file) is replaced, never written into.
+int linkOrCopyReplacing(const char* from, const char* to, PublishProgress* progress);
+
+// Makes every folder on the way to the file path; 1 when its folder is there.
+int makeFoldersFor(const char* path);
+
 // ---- Signatures of manifests (Signatures.cpp)
 
 struct PublishSigningKey;
@@ -179,9 +238,12 @@ PublishSigningKey* openSigningKey(const char* keyPath, FILE* err);
 int signText(PublishSigningKey* key, const char* text, size_t length, unsigned char* der, size_t* derLength, FILE* err);
 // manifestPath + ".sig", written beside and moved over.
 int writeSignature(const char* manifestPath, const unsigned char* der, size_t derLength, FILE* err);
-// 1 when manifestPath + ".sig" is a signature of text (the manifest's exact
-// bytes) by the key in publicKeyPath; otherwise 0 and why on out.
-int checkSignature(const char* publicKeyPath, const char* manifestPath, const char* text, size_t length, FILE* out);
+// Checks the signatures of a manifest (text, its exact bytes) by the key in
+// publicKeyPath: its #signature line when it has one, and manifestPath +
+// ".sig" always, as launchers built before that line fetch it. Tells each
+// verdict on out; returns the number of problems.
+int checkSignatures(const char* publicKeyPath, const char* manifestPath, const char* text, size_t length,
+                    const ManifestDirectives* directives, FILE* out);
 
 // ---- Platform (Walk_posix.cpp / Walk_win.cpp)
 
@@ -194,6 +256,16 @@ int32_t localFileKind(const char* path, uint64_t* size);
 
 // Moves from over to, replacing to. Returns 1 on success.
 int replaceFile(const char* from, const char* to);
+
+// A new name link for the file existing; 0 where the file system has no hard
+// links (or not across these two folders) or link exists.
+int makeHardLink(const char* existing, const char* link);
+
+// 1 when both paths name one file (hard links of it, or the same path).
+int sameLocalFile(const char* a, const char* b);
+
+// Makes one folder; 1 when it is there afterwards.
+int makeFolder(const char* path);
 
 int isTerminal(FILE* stream);
 uint64_t monotonicMilliseconds();

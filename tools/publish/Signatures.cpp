@@ -1,5 +1,6 @@
 #include <stdlib.h>
 
+#include "shell/Text.h"
 #include "tools/publish/Publish.h"
 #include "update/Signature.h"
 
@@ -30,42 +31,64 @@ PublishSigningKey* openSigningKey(const char* keyPath, FILE* err) {
     return key;
 }
 
-int checkSignature(const char* publicKeyPath, const char* manifestPath, const char* text, size_t length, FILE* out) {
+// One DER signature (null when missing) of message by xy: 1, or 0 and why on out.
+static int checkOneSignature(const unsigned char xy[SIGNATURE_PAIR_SIZE], const char* shownKey, const char* shownName,
+                             const unsigned char* der, size_t derLength, const char* message, size_t length,
+                             const char* whenMissing, FILE* out) {
+    unsigned char rs[SIGNATURE_PAIR_SIZE];
+    if (!der) {
+        fprintf(out, "%s: missing; %s\n", shownName, whenMissing);
+    } else if (!parseEcdsaP256DerSignature(der, derLength, rs)) {
+        // A DER sequence gives its own length in its second byte.
+        if (derLength >= 2 && der[0] == 0x30 && der[1] < 0x80 && derLength < 2u + der[1]) {
+            fprintf(out, "%s: cut short, %zu of %d bytes\n", shownName, derLength, 2 + der[1]);
+        } else {
+            fprintf(out, "%s: not an ECDSA P-256 signature in DER form (%zu bytes)\n", shownName, derLength);
+        }
+    } else if (!verifyP256Signature(xy, (const unsigned char*)message, length, rs)) {
+        fprintf(out,
+                "%s: not a signature of this manifest by %s (made with another key, or the manifest changed "
+                "after signing)\n",
+                shownName, shownKey);
+    } else {
+        fprintf(out, "%s: signed by %s\n", shownName, shownKey);
+        return 1;
+    }
+    return 0;
+}
+
+int checkSignatures(const char* publicKeyPath, const char* manifestPath, const char* text, size_t length,
+                    const ManifestDirectives* directives, FILE* out) {
     char shownKey[PUBLISH_MESSAGE_TEXT_SIZE], shownSignature[PUBLISH_MESSAGE_TEXT_SIZE];
-    unsigned char xy[SIGNATURE_PAIR_SIZE], rs[SIGNATURE_PAIR_SIZE];
+    char shownManifest[PUBLISH_MESSAGE_TEXT_SIZE], shownInline[PUBLISH_MESSAGE_TEXT_SIZE];
+    unsigned char xy[SIGNATURE_PAIR_SIZE];
     size_t keyLength = 0, signatureLength = 0;
-    int good = 0;
+    int problems = 1;
     char* keyText = readWholeFile(publicKeyPath, &keyLength);
     char* signaturePath = withSuffix(manifestPath, ".sig");
     char* signature = signaturePath ? readWholeFile(signaturePath, &signatureLength) : nullptr;
-    const unsigned char* der = (const unsigned char*)signature;
     escapePath(shownKey, publicKeyPath);
     escapePath(shownSignature, signaturePath ? signaturePath : manifestPath);
     if (!keyText) {
         fprintf(out, "cannot read the public key %s\n", shownKey);
     } else if (!parseP256PublicKeyPem(keyText, keyLength, xy)) {
         fprintf(out, "%s is not an ECDSA P-256 public key in PEM form (\"-----BEGIN PUBLIC KEY-----\")\n", shownKey);
-    } else if (!signature) {
-        fprintf(out, "%s: missing; a launcher built with release keys installs nothing from this release\n",
-                shownSignature);
-    } else if (!parseEcdsaP256DerSignature(der, signatureLength, rs)) {
-        // A DER sequence gives its own length in its second byte.
-        if (signatureLength >= 2 && der[0] == 0x30 && der[1] < 0x80 && signatureLength < 2u + der[1]) {
-            fprintf(out, "%s: cut short, %zu of %d bytes\n", shownSignature, signatureLength, 2 + der[1]);
-        } else {
-            fprintf(out, "%s: not an ECDSA P-256 signature in DER form (%zu bytes)\n", shownSignature, signatureLength);
-        }
-    } else if (!verifyP256Signature(xy, (const unsigned char*)text, length, rs)) {
-        fprintf(out,
-                "%s: not a signature of this manifest by %s (made with another key, or the manifest changed "
-                "after signing)\n",
-                shownSignature, shownKey);
     } else {
-        fprintf(out, "%s: signed by %s\n", shownSignature, shownKey);
-        good = 1;
+        problems = 0;
+        // The inline line covers every byte before it; the file, every byte.
+        if (directives->hasSignature) {
+            formatText(shownInline, sizeof(shownInline), "%s #signature", escapePath(shownManifest, manifestPath));
+            problems += !checkOneSignature(xy, shownKey, shownInline, directives->signature,
+                                           directives->signatureLength, text, directives->signedLength, "", out);
+        }
+        problems += !checkOneSignature(
+            xy, shownKey, shownSignature, (const unsigned char*)signature, signatureLength, text, length,
+            directives->hasSignature ? "launchers built before the #signature line install nothing from this release"
+                                     : "a launcher built with release keys installs nothing from this release",
+            out);
     }
     free(signature);
     free(signaturePath);
     free(keyText);
-    return good;
+    return problems;
 }

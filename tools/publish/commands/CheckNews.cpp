@@ -14,7 +14,7 @@ static void reportCut(FILE* out, const char* name, int lineNumber, const char* f
 
 // check-news FILE: what the window makes of news.txt, with the launcher's parser.
 int runCheckNews(const PublishOptions* options, FILE* out, FILE* err) {
-    const char* newsPath = options->operand;
+    const char* newsPath = options->operands[0];
     char shown[PUBLISH_MESSAGE_TEXT_SIZE], caption[PUBLISH_MESSAGE_TEXT_SIZE];
     size_t length = 0;
     char* text = readWholeFile(newsPath, &length);

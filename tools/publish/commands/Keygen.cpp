@@ -7,7 +7,7 @@
 
 // keygen NAME: NAME.key and NAME.pub, never replacing a file.
 int runKeygen(const PublishOptions* options, FILE* out, FILE* err) {
-    const char* name = options->operand;
+    const char* name = options->operands[0];
     char reason[PUBLISH_MESSAGE_TEXT_SIZE], shownKey[PUBLISH_MESSAGE_TEXT_SIZE], shownPublic[PUBLISH_MESSAGE_TEXT_SIZE];
     unsigned char xy[SIGNATURE_PAIR_SIZE];
     int status = PUBLISH_EXIT_PROBLEM;

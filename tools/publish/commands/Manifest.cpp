@@ -12,7 +12,7 @@ int runManifest(const PublishOptions* options, FILE* out, FILE* err) {
     ClientListing listing = {};
     PublishSigningKey* key = nullptr;
     const char* outputPath = options->output;
-    char* root = copyFolderName(options->operand);
+    char* root = copyFolderName(options->operands[0]);
     char* defaultOutput = nullptr;
     char* oldSignature = nullptr;
     unsigned char der[SIGNATURE_DER_MAX_SIZE];
@@ -29,7 +29,7 @@ int runManifest(const PublishOptions* options, FILE* out, FILE* err) {
     outputName = strcmp(outputPath, "-") == 0 ? "standard output" : escapePath(shownOutput, outputPath);
     // The key first: a wrong path or pass phrase shows up before any hashing.
     if (options->key && !(key = openSigningKey(options->key, err))) goto cleanup;
-    if (!listClientFolder(root, options->clientDirLength, &listing, err)) {
+    if (!listClientFolder(root, options->clientDirLength, nullptr, &listing, err)) {
         if (listing.refused > 0) {
             fprintf(err, "orvel-publish: %zu file(s) refused; no manifest written to %s\n", listing.refused,
                     outputName);

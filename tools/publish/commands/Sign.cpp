@@ -14,7 +14,7 @@ int runSign(const PublishOptions* options, FILE*, FILE* err) {
     int status = PUBLISH_EXIT_PROBLEM;
     char* text = nullptr;
     PublishSigningKey* key = nullptr;
-    char* root = copyFolderName(options->operand);
+    char* root = copyFolderName(options->operands[0]);
     char* manifestPath = root ? joinLocalPath(root, "manifest.txt") : nullptr;
     if (!manifestPath) {
         fprintf(err, "orvel-publish: out of memory\n");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <time.h>
 
 #include <filesystem>
 #include <string>
@@ -13,6 +14,7 @@
 #include "tests/TestFiles.h"
 #include "tools/publish/Commands.h"
 #include "tools/publish/Publish.h"
+#include "update/Directives.h"
 #include "update/Download.h"
 
 namespace {
@@ -296,7 +298,13 @@ TEST_F(PublishFolder, CommandLine) {
                                               {"verify", client, "--key", "x.key"},
                                               {"manifest", client, "-o", "-", "--key", "x.key"},
                                               {"sign", client},
-                                              {"keygen"}};
+                                              {"keygen"},
+                                              {"release", client},
+                                              {"release", client, root, "--release", "0"},
+                                              {"release", client, root, "--expires-days", "3651"},
+                                              {"prune", root},
+                                              {"prune", root, "--keep", "0"},
+                                              {"verify", client, "--no-paths"}};
     for (const auto& args : wrong) EXPECT_EQ(2, runTool(args).status) << ::testing::PrintToString(args);
 
     ToolRun missing = runTool({"manifest", joinPath(root, "no-such-folder")});
@@ -304,6 +312,82 @@ TEST_F(PublishFolder, CommandLine) {
     EXPECT_NE(std::string::npos, missing.err.find("cannot list the folder")) << missing.err;
     EXPECT_EQ(1, runTool({"verify", client}).status);  // no manifest.txt there
     EXPECT_EQ(1, runTool({"check-news", joinPath(root, "no-news.txt")}).status);
+}
+
+// Two releases into one OUT: numbered 1 and 2, unchanged files sharing one
+// object, directives that the launcher's reader takes back; prune --keep 1
+// removes only what release 2 no longer lists. A lower number, a client folder
+// in the store's place and a damaged object are refused.
+TEST_F(PublishFolder, ReleasesShareTheStoreAndPruneKeepsWhatTheLastOneLists) {
+    const std::string out = joinPath(root, "out"), news = joinPath(root, "news.txt");
+    const std::string launcher = joinPath(root, "OrvelLauncher-2.exe"), manifest = joinPath(out, "manifest.txt");
+    auto object = [&](const std::string& sha) { return joinPath(out, "objects/" + sha.substr(0, 2) + "/" + sha); };
+    put("main.exe", "abc");
+    put("data/fox.bin", FOX);
+    put("Objects/a.bin", "");
+    ToolRun clash = runTool({"release", client, out});
+    EXPECT_NE(std::string::npos, clash.err.find("Objects/a.bin: at its path it would land in the store")) << clash.err;
+    EXPECT_EQ(0, runTool({"release", client, out, "--no-paths"}).status);  // the first release
+    EXPECT_FALSE(fileExists(joinPath(out, "main.exe")));
+    fs::remove_all(at("Objects"));
+
+    fs::remove(at("data/fox.bin"));  // replaced, not written into: the store links the old file
+    put("data/fox.bin", "new fox");
+    writeFile(news, "Novedades|Servidor abierto\r\n");
+    writeFile(launcher, "MZ build B");
+    ToolRun second = runTool({"release", client, out, "--expires-days", "30", "--news", news, "--launcher", launcher});
+    ASSERT_EQ(0, second.status) << second.err;
+    std::string text = readFile(manifest);
+    ManifestDirectives read;
+    readManifestDirectives(text.data(), text.size(), &read);
+    EXPECT_EQ(0, read.malformed) << text;
+    EXPECT_EQ(2u, read.release);
+    EXPECT_TRUE(read.objects && read.hasExpires && read.hasLauncher && !read.hasSignature);
+    EXPECT_NEAR((double)(time(nullptr) + 30 * 86400), (double)read.expires, 3600.0);
+    EXPECT_EQ(readFile(launcher), readFile(object(read.launcherSha256)));
+    // The file lines are the manifest command's, after the directives.
+    size_t lines = 0;
+    while (text[lines] == '#') lines = text.find('\n', lines) + 1;
+    EXPECT_EQ(runTool({"manifest", client, "-o", "-"}).out, text.substr(lines));
+    EXPECT_EQ(readFile(news), readFile(joinPath(out, "news.txt")));
+    EXPECT_EQ("new fox", readFile(joinPath(out, "data/fox.bin")));
+    EXPECT_TRUE(sameLocalFile(object(SHA_ABC).c_str(), at("main.exe").c_str()));  // one object, linked, kept
+    EXPECT_LT(second.out.find("objects/"), second.out.find("manifest.txt")) << second.out;
+    EXPECT_LT(second.out.find("manifest.txt"), second.out.find("news.txt")) << second.out;
+
+    ToolRun pruned = runTool({"prune", out, "--keep", "1"});
+    EXPECT_EQ(0, pruned.status) << pruned.err;
+    EXPECT_FALSE(fileExists(object(SHA_FOX)) || fileExists(object(SHA_EMPTY)));
+    EXPECT_TRUE(fileExists(object(SHA_ABC)) && fileExists(object(read.launcherSha256)));
+    EXPECT_NE(std::string::npos, pruned.out.find("2 object(s) removed, 43 bytes")) << pruned.out;
+
+    ToolRun lower = runTool({"release", client, out, "--release", "2"});
+    EXPECT_EQ(1, lower.status);
+    EXPECT_NE(std::string::npos, lower.err.find("release 2 is not above the last release")) << lower.err;
+    EXPECT_EQ(text, readFile(manifest));
+
+    fs::remove(object(SHA_ABC));
+    writeFile(object(SHA_ABC), "abd");
+    ToolRun damaged = runTool({"verify", out});
+    EXPECT_NE(std::string::npos, damaged.out.find("wrong digest: objects/ba/" + SHA_ABC)) << damaged.out;
+    ToolRun refused = runTool({"release", client, out});
+    EXPECT_NE(std::string::npos, refused.err.find(SHA_ABC + " is in the store but its bytes do not match"))
+        << refused.err;
+    EXPECT_EQ(text, readFile(manifest));
+}
+
+// The progress line of long work: files, MiB and the speed so far.
+TEST(PublishProgressLine, ShowsFilesBytesAndSpeed) {
+    PublishProgress progress = {};
+    progress.action = "hashing";
+    progress.fileCount = 40;
+    progress.doneFiles = 3;
+    progress.byteCount = 2048ull * 1048576;
+    progress.doneBytes = 170ull * 1048576 + 524288;
+    progress.startMs = 1000;
+    char line[PUBLISH_PROGRESS_LINE_SIZE];
+    formatProgressLine(line, sizeof(line), &progress, 3000);
+    EXPECT_STREQ("hashing 3/40 files, 170/2048 MiB, 85.2 MiB/s", line);
 }
 
 #ifndef _WIN32
