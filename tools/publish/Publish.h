@@ -17,6 +17,7 @@
 
 #include "update/Directives.h"
 #include "update/Documents.h"
+#include "update/Signature.h"
 
 enum {
     PUBLISH_LOCAL_PATH_LIMIT = 259,          // the launcher's local paths, ".part" included
@@ -236,6 +237,11 @@ struct PublishSigningKey;
 // The key in keyPath, or null with the reason on err.
 PublishSigningKey* openSigningKey(const char* keyPath, FILE* err);
 int signText(PublishSigningKey* key, const char* text, size_t length, unsigned char* der, size_t* derLength, FILE* err);
+enum { PUBLISH_SIGNATURE_LINE_SIZE = 16 + 4 * ((SIGNATURE_DER_MAX_SIZE + 2) / 3) };  // "#signature ..." CR LF
+
+// Appends "#signature BASE64\r\n", the signature of the length bytes of text,
+// to text, which has room for PUBLISH_SIGNATURE_LINE_SIZE more.
+int appendSignatureLine(PublishSigningKey* key, char* text, size_t* length, FILE* err);
 // manifestPath + ".sig", written beside and moved over.
 int writeSignature(const char* manifestPath, const unsigned char* der, size_t derLength, FILE* err);
 // Checks the signatures of a manifest (text, its exact bytes) by the key in

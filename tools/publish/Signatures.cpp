@@ -1,4 +1,5 @@
 #include <stdlib.h>
+#include <string.h>
 
 #include "shell/Text.h"
 #include "tools/publish/Publish.h"
@@ -9,6 +10,16 @@ int signText(PublishSigningKey* key, const char* text, size_t length, unsigned c
     if (signMessage(key, (const unsigned char*)text, length, der, derLength)) return 1;
     fprintf(err, "orvel-publish: the signing library could not sign the manifest\n");
     return 0;
+}
+
+int appendSignatureLine(PublishSigningKey* key, char* text, size_t* length, FILE* err) {
+    unsigned char der[SIGNATURE_DER_MAX_SIZE];
+    char base64[PUBLISH_SIGNATURE_LINE_SIZE];
+    size_t derLength = 0;
+    if (!signText(key, text, *length, der, &derLength, err)) return 0;
+    encodeBase64(der, derLength, base64);
+    *length += (size_t)sprintf(text + *length, "#signature %s\r\n", base64);
+    return 1;
 }
 
 int writeSignature(const char* manifestPath, const unsigned char* der, size_t derLength, FILE* err) {

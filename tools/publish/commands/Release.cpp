@@ -8,10 +8,7 @@
 #include "update/Directives.h"
 #include "update/Signature.h"
 
-enum {
-    PUBLISH_DIRECTIVES_SIZE = 256,  // #release, #objects, #expires and #launcher lines
-    PUBLISH_SIGNATURE_LINE_SIZE = 16 + 4 * ((SIGNATURE_DER_MAX_SIZE + 2) / 3)
-};
+enum { PUBLISH_DIRECTIVES_SIZE = 256 };  // #release, #objects, #expires and #launcher lines
 
 static const uint64_t PUBLISH_LAST_RELEASE_NUMBER = 0x7fffffffffffffffull;
 
@@ -73,17 +70,6 @@ static size_t storeRelease(const char* src, const char* outRoot, const ClientLis
     }
     clearProgress(&progress);
     return failures;
-}
-
-// "#signature BASE64\r\n" for the text so far, appended to it.
-static int appendSignatureLine(PublishSigningKey* key, char* text, size_t* length, FILE* err) {
-    unsigned char der[SIGNATURE_DER_MAX_SIZE];
-    char base64[PUBLISH_SIGNATURE_LINE_SIZE];
-    size_t derLength = 0;
-    if (!signText(key, text, *length, der, &derLength, err)) return 0;
-    encodeBase64(der, derLength, base64);
-    *length += (size_t)sprintf(text + *length, "#signature %s\r\n", base64);
-    return 1;
 }
 
 // The directives as the launcher's reader takes them back: anything else is a
