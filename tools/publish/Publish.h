@@ -1,6 +1,7 @@
-// orvel-publish, the operators' tool: writes manifest.txt for a client folder,
-// signs it, shows how the launcher reads news.txt, and checks a published
-// folder against its manifest and signature. It reads the documents, keys and
+// orvel-publish, the operators' tool: publishes a client folder as a release
+// (a store of files by digest, the files at their paths, a numbered and signed
+// manifest), prunes the store, shows how the launcher reads news.txt, and
+// checks a published folder against its manifest and signatures. It reads the documents, keys and
 // signatures with the launcher's own code (update/Documents.cpp,
 // update/Signature.cpp), so the tool and the launcher never disagree.
 //
