@@ -37,28 +37,28 @@ int storeObject(const char* outRoot, const char* source, const char* sha256, uin
         fprintf(err, "orvel-publish: out of memory\n");
         return 0;
     }
-    int stored = 0;
+    const char* problem = nullptr;
     int32_t kind = localFileKind(object, &objectSize);
     if (kind == PUBLISH_KIND_MISSING) {
-        stored = makeFoldersFor(object) && linkOrCopyReplacing(source, object, progress);
-        if (!stored) fprintf(err, "orvel-publish: cannot write %s\n", relative);
+        if (!makeFoldersFor(object) || !linkOrCopyReplacing(source, object, progress)) problem = "cannot be written";
     } else if (kind != PUBLISH_KIND_FILE) {
-        fprintf(err, "orvel-publish: %s is not a regular file\n", relative);
+        problem = "is not a regular file";
     } else if (sameLocalFile(object, source)) {
-        stored = 1;  // a hard link of the file just hashed
+        // A hard link of the file just hashed.
     } else if (objectSize != size || !hashLocalFile(object, digest, &hashed, progress) || hashed != size ||
                !equalsIgnoreCase(digest, sha256)) {
         // A published URL never changes its bytes; a damaged object is for
         // the operator to look into, not to paper over.
-        fprintf(err,
-                "orvel-publish: %s is in the store but its bytes do not match its name (damaged, or changed "
-                "in place); remove it and release again\n",
-                relative);
-    } else {
-        stored = 1;
+        problem =
+            "is in the store but its bytes do not match its name (damaged, or changed in place); remove it "
+            "and release again";
+    }
+    if (problem) {
+        clearProgress(progress);
+        fprintf(err, "orvel-publish: %s %s\n", relative, problem);
     }
     free(object);
-    return stored;
+    return problem == nullptr;
 }
 
 // "<digits>.txt", the name release gives a released manifest: its number, or 0.
