@@ -1,8 +1,12 @@
-// orvel-publish, the operators' tool: writes manifest.txt for a client folder,
-// signs it, shows how the launcher reads news.txt, and checks a published
-// folder against its manifest and signature. It reads the documents, keys and
+// orvel-publish, the operators' tool: publishes a client folder as a release
+// (a store of files by digest, the files at their paths, a numbered and signed
+// manifest), prunes the store, shows how the launcher reads news.txt, and
+// checks a published folder against its manifest and signatures. It reads the documents, keys and
 // signatures with the launcher's own code (update/Documents.cpp,
 // update/Signature.cpp), so the tool and the launcher never disagree.
+//
+// The shared rules are declared here, each group in a file of its own; the
+// commands are in commands/, one file each, declared in Commands.h.
 //
 // Inside the tool a relative path has "/" between names on every platform;
 // the manifest has "\" instead.
@@ -12,7 +16,9 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "update/Directives.h"
 #include "update/Documents.h"
+#include "update/Signature.h"
 
 enum {
     PUBLISH_LOCAL_PATH_LIMIT = 259,          // the launcher's local paths, ".part" included
@@ -20,9 +26,12 @@ enum {
     PUBLISH_DEFAULT_CLIENT_DIR_LENGTH = 40,  // "C:\Program Files (x86)\Orvel Online\Game"
     PUBLISH_MIN_CLIENT_DIR_LENGTH = 2,       // "C:"
     PUBLISH_MAX_CLIENT_DIR_LENGTH = 252,     // leaves room for one character and ".part"
+    PUBLISH_FOLDER_PATH_LIMIT = 247,         // the longest path CreateDirectoryA makes (248 with its terminator)
+    PUBLISH_CLIENT_DIR_ROOM = 60,            // a folder that leaves less for the client folder is warned about
     PUBLISH_NEWS_CAPACITY = 4,               // the items the window shows
     PUBLISH_LINE_SIZE = 352,                 // digest, size, a 259-character path, CR LF
     PUBLISH_REASON_SIZE = 256,
+    PUBLISH_MESSAGE_TEXT_SIZE = 1024,
     PUBLISH_WALK_PATH_SIZE = 4096,
     PUBLISH_PROGRESS_INTERVAL_MS = 100,
     PUBLISH_PROGRESS_LINE_SIZE = 96
@@ -55,18 +64,20 @@ struct PublishFileList {
     size_t capacity;
 };
 
-// Hashing progress on a terminal; stream is null when nothing is shown.
+// Progress of long work on a terminal; stream is null when nothing is shown.
 struct PublishProgress {
     FILE* stream;
+    const char* action;  // "hashing", "storing", "checking"
     uint64_t fileCount;
     uint64_t doneFiles;
     uint64_t byteCount;
     uint64_t doneBytes;
+    uint64_t startMs;
     uint64_t lastDrawMs;
     size_t drawnLength;  // characters of the line on screen, 0 when none
 };
 
-// ---- Rules (Publish.cpp, no platform calls)
+// ---- Path rules (PathRules.cpp)
 
 // 1 and a reason when path may not be published: the launcher would reject
 // it, or it would not survive the trip to a Windows client folder whose path
@@ -77,8 +88,16 @@ int findPathRefusal(const char* path, int clientDirLength, char* reason, size_t 
 // leftovers and the server's two documents), or null.
 const char* skippedPathNote(const char* path);
 
+// The length of path's folder when that folder leaves less than
+// PUBLISH_CLIENT_DIR_ROOM characters for the client folder's own path: the
+// ANSI CreateDirectoryA makes no longer folder, so the launcher refuses the
+// file in a longer client folder. 0 when it leaves enough.
+size_t deepFolderLength(const char* path);
+
 // "/" to "\"; 0 when it does not fit in RELATIVE_PATH_SIZE.
 int toManifestPath(const char* path, char* out);
+
+// ---- The file list (FileList.cpp)
 
 // Byte order of the manifest form of two relative paths.
 int compareManifestOrder(const char* a, const char* b);
@@ -87,6 +106,11 @@ int compareManifestOrder(const char* a, const char* b);
 // with an earlier one on Windows (letter case only), or that names a file
 // where another path needs a folder.
 int markCaseTwins(PublishFileList* list);
+
+int addPublishFile(PublishFileList* list, const char* path, uint64_t size, int32_t kind);
+void freePublishFileList(PublishFileList* list);
+
+// ---- Manifest lines (ManifestLines.cpp)
 
 // "<sha256> <size> <path>\r\n"; 0 when it does not fit.
 int formatManifestLine(char* out, size_t outSize, const char* sha256, uint64_t size, const char* manifestPath);
@@ -97,24 +121,136 @@ int manifestLineReadsBack(const char* line, const char* sha256, uint64_t size, c
 // 1 for 64 hexadecimal digits of either case.
 int isDigestText(const char* text);
 
-void formatProgressLine(char* out, size_t outSize, const PublishProgress* progress);
+struct ClientListing {
+    PublishFileList list;  // every entry, in manifest order; the listed ones hashed
+    char* text;            // the manifest's file lines
+    size_t textLength;
+    size_t listed;
+    size_t skipped;
+    size_t refused;
+    uint64_t totalBytes;
+};
 
-int addPublishFile(PublishFileList* list, const char* path, uint64_t size, int32_t kind);
-void freePublishFileList(PublishFileList* list);
+// The lines of every file of a client folder, as the manifest lists them:
+// each file that may not be published is named with its reason, each skipped
+// one with its note, on err; so is excludedFile (may be null) under any name.
+// Returns 1 with the lines; 0 when files were refused (counted in refused) or
+// something else failed (told on err).
+int listClientFolder(const char* root, int clientDirLength, const char* excludedFile, ClientListing* out, FILE* err);
+void freeClientListing(ClientListing* listing);
 
-// ---- Progress (Publish.cpp); the hashers call addHashedBytes as they read.
+enum { PUBLISH_UTC_TIME_SIZE = 21 };  // "YYYY-MM-DDTHH:MM:SSZ" and a terminator
+
+// seconds since 1970 (UTC, not before it) as #expires writes them.
+void formatUtcTime(int64_t seconds, char* out);
+
+// ---- The store (Store.cpp): every file once at objects/<2 hex>/<sha256>
+// under the published folder, and the released manifests that prune reads.
+
+// OUT/releases/<N>.txt: the manifest of release N, as released.
+static const char PUBLISH_HISTORY_FOLDER[] = "releases";
+
+enum { PUBLISH_OBJECT_PATH_SIZE = 76 };  // "objects/" "ab/" 64 digits, terminator
+
+// "objects/ab/<sha256>", lowercase whatever the case of sha256.
+void formatObjectPath(const char* sha256, char* out);
+
+// 1 when a path relative to objects/ is "<2 hex>/<sha256>", lowercase, with
+// the digest's own first two digits as its folder.
+int isObjectName(const char* relative);
+
+// Puts source (sha256, size bytes) into the store under outRoot, unless its
+// object is there: an existing one is kept, checked first (the same file as
+// source, or the same size and digest). 1 when the object is right; 0 with
+// the reason on err.
+int storeObject(const char* outRoot, const char* source, const char* sha256, uint64_t size, PublishProgress* progress,
+                FILE* err);
+
+struct ReleaseRecord {
+    uint64_t number;
+    char* path;  // OUT/releases/<number>.txt
+};
+
+struct ReleaseHistory {
+    ReleaseRecord* records;  // in no particular order
+    size_t count;
+    uint64_t current;  // the number of OUT/manifest.txt; 0 when none
+};
+
+// The released manifests of outRoot and the number of its manifest.txt. 0
+// with the reason on err when one does not read or holds another number than
+// its name; free the history whatever the result.
+int readReleaseHistory(const char* outRoot, ReleaseHistory* out, FILE* err);
+uint64_t lastReleaseNumber(const ReleaseHistory* history);
+void freeReleaseHistory(ReleaseHistory* history);
+
+// ---- Progress (Progress.cpp); the hashers call addHashedBytes as they read.
+
+// "hashing 3/40 files, 120/2048 MiB, 85.3 MiB/s": files, bytes and the speed
+// since the start.
+void formatProgressLine(char* out, size_t outSize, const PublishProgress* progress, uint64_t nowMs);
+void startProgress(PublishProgress* progress, FILE* stream, const char* action, uint64_t fileCount, uint64_t byteCount);
 void addHashedBytes(PublishProgress* progress, uint64_t bytes);
+// Counts a file as done with the size it was expected to have, so the byte
+// count ends at the total even when a file changed meanwhile.
+void finishProgressFile(PublishProgress* progress, uint64_t bytesBefore, uint64_t size);
 void clearProgress(PublishProgress* progress);
 
-// ---- Commands (Publish.cpp); each returns its exit status.
-// keyPath and publicKeyPath may be null: no signature written or checked.
-int runPublish(int argc, char** argv, FILE* out, FILE* err);
-int publishManifest(const char* clientDir, const char* outputPath, int clientDirLength, const char* keyPath, FILE* out,
-                    FILE* err);
-int checkNews(const char* newsPath, FILE* out, FILE* err);
-int verifyPublished(const char* folder, const char* manifestPath, const char* publicKeyPath, FILE* out, FILE* err);
-int makeKeys(const char* name, FILE* out, FILE* err);
-int signPublished(const char* folder, const char* keyPath, FILE* out, FILE* err);
+// ---- Messages and local files (LocalFiles.cpp)
+
+int setReason(char* reason, size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// A copy fit for one message line: control bytes as \xNN, cut with "..."
+// when it does not fit.
+const char* escapeText(char* out, size_t outSize, const char* text, size_t length);
+// escapeText of a whole path into PUBLISH_MESSAGE_TEXT_SIZE bytes.
+const char* escapePath(char* out, const char* path);
+
+// Only blanks, tabs and line ends.
+int isBlankText(const char* text, size_t length);
+
+// A folder name without trailing separators, except for "/" or "C:\".
+char* copyFolderName(const char* folder);
+// folder + "/" + path with "\" as "/"; Windows takes "/" as well.
+char* joinLocalPath(const char* folder, const char* path);
+// path + suffix in a new buffer.
+char* withSuffix(const char* path, const char* suffix);
+
+// The whole file with a terminator after it; length excludes the terminator.
+char* readWholeFile(const char* path, size_t* length);
+
+// Written beside path and moved over it, so a server never serves half a
+// file; ".part" files are never listed.
+int writeReplacing(const char* path, const void* bytes, size_t length);
+
+// to becomes a hard link of from where the file system allows, else a copy
+// (counted on progress); made beside and moved over, so an existing to (which
+// may itself be a link of a published file) is replaced, never written into.
+int linkOrCopyReplacing(const char* from, const char* to, PublishProgress* progress);
+
+// Makes every folder on the way to the file path; 1 when its folder is there.
+int makeFoldersFor(const char* path);
+
+// ---- Signatures of manifests (Signatures.cpp)
+
+struct PublishSigningKey;
+
+// The key in keyPath, or null with the reason on err.
+PublishSigningKey* openSigningKey(const char* keyPath, FILE* err);
+int signText(PublishSigningKey* key, const char* text, size_t length, unsigned char* der, size_t* derLength, FILE* err);
+enum { PUBLISH_SIGNATURE_LINE_SIZE = 16 + 4 * ((SIGNATURE_DER_MAX_SIZE + 2) / 3) };  // "#signature ..." CR LF
+
+// Appends "#signature BASE64\r\n", the signature of the length bytes of text,
+// to text, which has room for PUBLISH_SIGNATURE_LINE_SIZE more.
+int appendSignatureLine(PublishSigningKey* key, char* text, size_t* length, FILE* err);
+// manifestPath + ".sig", written beside and moved over.
+int writeSignature(const char* manifestPath, const unsigned char* der, size_t derLength, FILE* err);
+// Checks the signatures of a manifest (text, its exact bytes) by the key in
+// publicKeyPath: its #signature line when it has one, and manifestPath +
+// ".sig" always, as launchers built before that line fetch it. Tells each
+// verdict on out; returns the number of problems.
+int checkSignatures(const char* publicKeyPath, const char* manifestPath, const char* text, size_t length,
+                    const ManifestDirectives* directives, FILE* out);
 
 // ---- Platform (Walk_posix.cpp / Walk_win.cpp)
 
@@ -128,6 +264,16 @@ int32_t localFileKind(const char* path, uint64_t* size);
 // Moves from over to, replacing to. Returns 1 on success.
 int replaceFile(const char* from, const char* to);
 
+// A new name link for the file existing; 0 where the file system has no hard
+// links (or not across these two folders) or link exists.
+int makeHardLink(const char* existing, const char* link);
+
+// 1 when both paths name one file (hard links of it, or the same path).
+int sameLocalFile(const char* a, const char* b);
+
+// Makes one folder; 1 when it is there afterwards.
+int makeFolder(const char* path);
+
 int isTerminal(FILE* stream);
 uint64_t monotonicMilliseconds();
 // Written bytes reach the stream unchanged (no LF to CR LF).
@@ -136,8 +282,6 @@ void useBinaryOutput(FILE* stream);
 // ---- Signing (Sign_openssl.cpp / Sign_win.cpp, which only refuses)
 // Checking uses verifyP256Signature (update/Signature.h): the launcher's
 // BCrypt code on Windows, OpenSSL natively.
-
-struct PublishSigningKey;
 
 // A new P-256 pair: keyPath, the private key (PEM, owner-only from the start),
 // and publicPath (PEM SubjectPublicKeyInfo). Never replaces a file; on failure

@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -64,6 +65,19 @@ int32_t localFileKind(const char* path, uint64_t* size) {
 }
 
 int replaceFile(const char* from, const char* to) { return rename(from, to) == 0; }
+
+int makeHardLink(const char* existing, const char* link) { return ::link(existing, link) == 0; }
+
+int sameLocalFile(const char* a, const char* b) {
+    struct stat first, second;
+    return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+int makeFolder(const char* path) {
+    struct stat info;
+    return mkdir(path, 0755) == 0 || (errno == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode));
+}
 
 int isTerminal(FILE* stream) { return isatty(fileno(stream)); }
 

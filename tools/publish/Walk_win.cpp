@@ -67,6 +67,32 @@ int replaceFile(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+int makeHardLink(const char* existing, const char* link) { return CreateHardLinkA(link, existing, nullptr) != 0; }
+
+// The volume and the file's index within it, read through a handle that asks
+// for no access, so a file in use still answers.
+static int readFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
+    HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    int read = GetFileInformationByHandle(file, info) != 0;
+    CloseHandle(file);
+    return read;
+}
+
+int sameLocalFile(const char* a, const char* b) {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return readFileIdentity(a, &first) && readFileIdentity(b, &second) &&
+           first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+           first.nFileIndexLow == second.nFileIndexLow;
+}
+
+int makeFolder(const char* path) {
+    if (CreateDirectoryA(path, nullptr)) return 1;
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int isTerminal(FILE* stream) { return _isatty(_fileno(stream)); }
 
 uint64_t monotonicMilliseconds() { return GetTickCount64(); }

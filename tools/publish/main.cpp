@@ -1,5 +1,6 @@
 #include <stdio.h>
 
+#include "tools/publish/Commands.h"
 #include "tools/publish/Publish.h"
 
 int main(int argc, char** argv) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <time.h>
 
 #include <filesystem>
 #include <string>
@@ -11,7 +12,9 @@
 #endif
 
 #include "tests/TestFiles.h"
+#include "tools/publish/Commands.h"
 #include "tools/publish/Publish.h"
+#include "update/Directives.h"
 #include "update/Download.h"
 
 namespace {
@@ -73,9 +76,12 @@ struct PublishFolder : ::testing::Test {
 
 // The tool's own refusals, one row each, then one row for each of the launcher's
 // shared path rules (tests/DocumentsTest.cpp covers those in full): "" is accepted.
+// A folder that leaves less than 60 characters for the client folder's path is
+// accepted with a warning (Windows' CreateDirectoryA makes at most 247).
 TEST(PublishPathRules, RefusesWhatAWindowsClientCannotHoldOrTheLauncherSkips) {
+    const std::string deep = "data/" + std::string(181, 'd');  // 186 characters: leaves 60
     // clang-format off
-    const char* const cases[][2] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"/etc/passwd", "absolute"}, {" lead.txt", "begins with a blank"}, {"a\tb", "control character 0x09"},
         {"caf\xc3\xa9.txt", "non-ASCII byte 0xc3"}, {"data/../x.dll", "\"..\""},
         {"data/a\\b.bin", "'\\' inside a name"}, {"a<b", "'<'"}, {"a>b", "'>'"}, {"a:b", "':'"}, {"a\"b", "'\"'"},
@@ -83,13 +89,15 @@ TEST(PublishPathRules, RefusesWhatAWindowsClientCannotHoldOrTheLauncherSkips) {
         {"data/readme.", "ends in a dot or a blank"}, {"./x", "\".\" as a name"}, {"a//b", "empty name"},
         {"deep/Nul/x.bin", "reserved device name"}, {"x.part", "temporary download"}, {"LAUNCHER.INI", "own file"},
         {"main.exe", ""}, {"data/my file.bin", ""}, {".hidden/a.b", ""}, {"sub/launcher.ini", ""},
-        {"x~y!@#$%^&()[]{}=+,;'`.txt", ""}
+        {"x~y!@#$%^&()[]{}=+,;'`.txt", ""}, {deep + "/x.bin", ""}, {deep + "e/x.bin", "warning: folder of 187"}
     };
     // clang-format on
     for (const auto& c : cases) {
-        std::string refusal = refusalOf(c[0]);
-        bool expected = c[1][0] ? refusal.find(c[1]) != std::string::npos : refusal.empty();
-        EXPECT_TRUE(expected) << c[0] << ": \"" << refusal << "\"";
+        std::string verdict = refusalOf(c.first);
+        size_t folder = deepFolderLength(c.first.c_str());
+        if (verdict.empty() && folder) verdict = "warning: folder of " + std::to_string(folder);
+        bool expected = !c.second.empty() ? verdict.find(c.second) != std::string::npos : verdict.empty();
+        EXPECT_TRUE(expected) << c.first << ": \"" << verdict << "\"";
     }
 }
 
@@ -151,13 +159,22 @@ TEST_F(PublishFolder, ManifestOfAClientFolderRoundTripsThroughTheLaunchersParser
     EXPECT_NE(std::string::npos, verified.out.find("all 7 files match (3145787 bytes)")) << verified.out;
 }
 
-TEST_F(PublishFolder, PathTooLongForTheClientFolderIsRefused) {
+TEST_F(PublishFolder, PathTooLongForTheClientFolderIsRefusedAndADeepFolderNamedOnce) {
     put("data/" + std::string(95, 'x'), "");  // 100 characters
     EXPECT_EQ(0, runTool({"manifest", client, "-o", "-", "--client-dir-length", "153"}).status);
     ToolRun refused = runTool({"manifest", client, "--client-dir-length", "154"});
     EXPECT_EQ(1, refused.status);
     EXPECT_NE(std::string::npos, refused.err.find(": 100 characters long; at most 99 fit under a 154-character"))
         << refused.err;
+
+    const std::string deep = "data/" + std::string(190, 'd');
+    put(deep + "/a.bin", "");
+    put(deep + "/b.bin", "");
+    ToolRun warned = runTool({"manifest", client, "-o", "-"});
+    EXPECT_EQ(0, warned.status);
+    size_t warning = warned.err.find("warning: " + deep + "/ is 195 characters long");
+    EXPECT_NE(std::string::npos, warning) << warned.err;
+    EXPECT_EQ(std::string::npos, warned.err.find("warning", warning + 1)) << warned.err;
 }
 
 #ifndef _WIN32
@@ -281,7 +298,13 @@ TEST_F(PublishFolder, CommandLine) {
                                               {"verify", client, "--key", "x.key"},
                                               {"manifest", client, "-o", "-", "--key", "x.key"},
                                               {"sign", client},
-                                              {"keygen"}};
+                                              {"keygen"},
+                                              {"release", client},
+                                              {"release", client, root, "--release", "0"},
+                                              {"release", client, root, "--expires-days", "3651"},
+                                              {"prune", root},
+                                              {"prune", root, "--keep", "0"},
+                                              {"verify", client, "--no-paths"}};
     for (const auto& args : wrong) EXPECT_EQ(2, runTool(args).status) << ::testing::PrintToString(args);
 
     ToolRun missing = runTool({"manifest", joinPath(root, "no-such-folder")});
@@ -289,6 +312,82 @@ TEST_F(PublishFolder, CommandLine) {
     EXPECT_NE(std::string::npos, missing.err.find("cannot list the folder")) << missing.err;
     EXPECT_EQ(1, runTool({"verify", client}).status);  // no manifest.txt there
     EXPECT_EQ(1, runTool({"check-news", joinPath(root, "no-news.txt")}).status);
+}
+
+// Two releases into one OUT: numbered 1 and 2, unchanged files sharing one
+// object, directives that the launcher's reader takes back; prune --keep 1
+// removes only what release 2 no longer lists. A lower number, a client folder
+// in the store's place and a damaged object are refused.
+TEST_F(PublishFolder, ReleasesShareTheStoreAndPruneKeepsWhatTheLastOneLists) {
+    const std::string out = joinPath(root, "out"), news = joinPath(root, "news.txt");
+    const std::string launcher = joinPath(root, "OrvelLauncher-2.exe"), manifest = joinPath(out, "manifest.txt");
+    auto object = [&](const std::string& sha) { return joinPath(out, "objects/" + sha.substr(0, 2) + "/" + sha); };
+    put("main.exe", "abc");
+    put("data/fox.bin", FOX);
+    put("Objects/a.bin", "");
+    ToolRun clash = runTool({"release", client, out});
+    EXPECT_NE(std::string::npos, clash.err.find("Objects/a.bin: at its path it would land in the store")) << clash.err;
+    EXPECT_EQ(0, runTool({"release", client, out, "--no-paths"}).status);  // the first release
+    EXPECT_FALSE(fileExists(joinPath(out, "main.exe")));
+    fs::remove_all(at("Objects"));
+
+    fs::remove(at("data/fox.bin"));  // replaced, not written into: the store links the old file
+    put("data/fox.bin", "new fox");
+    writeFile(news, "Novedades|Servidor abierto\r\n");
+    writeFile(launcher, "MZ build B");
+    ToolRun second = runTool({"release", client, out, "--expires-days", "30", "--news", news, "--launcher", launcher});
+    ASSERT_EQ(0, second.status) << second.err;
+    std::string text = readFile(manifest);
+    ManifestDirectives read;
+    readManifestDirectives(text.data(), text.size(), &read);
+    EXPECT_EQ(0, read.malformed) << text;
+    EXPECT_EQ(2u, read.release);
+    EXPECT_TRUE(read.objects && read.hasExpires && read.hasLauncher && !read.hasSignature);
+    EXPECT_NEAR((double)(time(nullptr) + 30 * 86400), (double)read.expires, 3600.0);
+    EXPECT_EQ(readFile(launcher), readFile(object(read.launcherSha256)));
+    // The file lines are the manifest command's, after the directives.
+    size_t lines = 0;
+    while (text[lines] == '#') lines = text.find('\n', lines) + 1;
+    EXPECT_EQ(runTool({"manifest", client, "-o", "-"}).out, text.substr(lines));
+    EXPECT_EQ(readFile(news), readFile(joinPath(out, "news.txt")));
+    EXPECT_EQ("new fox", readFile(joinPath(out, "data/fox.bin")));
+    EXPECT_TRUE(sameLocalFile(object(SHA_ABC).c_str(), at("main.exe").c_str()));  // one object, linked, kept
+    EXPECT_LT(second.out.find("objects/"), second.out.find("manifest.txt")) << second.out;
+    EXPECT_LT(second.out.find("manifest.txt"), second.out.find("news.txt")) << second.out;
+
+    ToolRun pruned = runTool({"prune", out, "--keep", "1"});
+    EXPECT_EQ(0, pruned.status) << pruned.err;
+    EXPECT_FALSE(fileExists(object(SHA_FOX)) || fileExists(object(SHA_EMPTY)));
+    EXPECT_TRUE(fileExists(object(SHA_ABC)) && fileExists(object(read.launcherSha256)));
+    EXPECT_NE(std::string::npos, pruned.out.find("2 object(s) removed, 43 bytes")) << pruned.out;
+
+    ToolRun lower = runTool({"release", client, out, "--release", "2"});
+    EXPECT_EQ(1, lower.status);
+    EXPECT_NE(std::string::npos, lower.err.find("release 2 is not above the last release")) << lower.err;
+    EXPECT_EQ(text, readFile(manifest));
+
+    fs::remove(object(SHA_ABC));
+    writeFile(object(SHA_ABC), "abd");
+    ToolRun damaged = runTool({"verify", out});
+    EXPECT_NE(std::string::npos, damaged.out.find("wrong digest: objects/ba/" + SHA_ABC)) << damaged.out;
+    ToolRun refused = runTool({"release", client, out});
+    EXPECT_NE(std::string::npos, refused.err.find(SHA_ABC + " is in the store but its bytes do not match"))
+        << refused.err;
+    EXPECT_EQ(text, readFile(manifest));
+}
+
+// The progress line of long work: files, MiB and the speed so far.
+TEST(PublishProgressLine, ShowsFilesBytesAndSpeed) {
+    PublishProgress progress = {};
+    progress.action = "hashing";
+    progress.fileCount = 40;
+    progress.doneFiles = 3;
+    progress.byteCount = 2048ull * 1048576;
+    progress.doneBytes = 170ull * 1048576 + 524288;
+    progress.startMs = 1000;
+    char line[PUBLISH_PROGRESS_LINE_SIZE];
+    formatProgressLine(line, sizeof(line), &progress, 3000);
+    EXPECT_STREQ("hashing 3/40 files, 170/2048 MiB, 85.2 MiB/s", line);
 }
 
 #ifndef _WIN32
