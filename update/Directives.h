@@ -40,6 +40,9 @@ struct ManifestDirectives {
 // terminated). Returns 1; the facts are in out.
 int readManifestDirectives(const char* text, size_t length, ManifestDirectives* out);
 
+// 1 when line (up to CR, LF or its end) is a directive line, never a file line.
+inline int isDirectiveLine(const char* line) { return line[0] == '#'; }
+
 // "YYYY-MM-DDTHH:MM:SSZ", a real date and time of day: seconds since 1970.
 int parseUtcTime(const char* text, size_t length, int64_t* seconds);
 
