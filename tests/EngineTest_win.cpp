@@ -871,7 +871,9 @@ TEST_F(EngineSigned, ReleasesAreSignedInlineNumberedAndNeverGoBack) {
         RunResult run = runUpdate(0);
         EXPECT_EQ(c.text, texts(run).back()) << c.manifest;
         EXPECT_EQ(c.outcome, run.outcome) << c.manifest;
-        if (c.text != updated(1)) EXPECT_EQ(before, sha256OfBytes(readFile(local("main.exe")))) << c.manifest;
+        if (c.text != updated(1)) {
+            EXPECT_EQ(before, sha256OfBytes(readFile(local("main.exe")))) << c.manifest;
+        }
     }
     EXPECT_EQ(sha256OfBytes(contentOf(2000, 61)), sha256OfBytes(readFile(local("main.exe"))));
     EXPECT_EQ(0, requestsFor("main.exe"));  // every file came from the store
