@@ -74,7 +74,7 @@ def freePort():
         return s.getsockname()[1]
 
 
-def startNginx(work, serverDir):
+def startNginx(work, serverDir, bigObject):
     port = freePort()
     conf = os.path.join(work, "nginx.conf")
     with open(conf, "w") as f:
@@ -98,10 +98,10 @@ http {
         # Slowed down on purpose, so that each stage stays on screen long
         # enough to be seen and photographed.
         location = /manifest.txt { limit_rate 1k; }
-        location = /%(big)s { limit_rate 2m; }
+        location = %(big)s { limit_rate 2m; }
     }
 }
-""" % {"work": work, "port": port, "root": serverDir, "big": BIG_FILE})
+""" % {"work": work, "port": port, "root": serverDir, "big": bigObject})
     os.makedirs(os.path.join(work, "tmp"), exist_ok=True)
     nginx = subprocess.Popen(["/usr/sbin/nginx", "-p", work, "-c", conf, "-e", os.path.join(work, "nginx-error.log")])
     started.append(("nginx", nginx))
@@ -191,15 +191,18 @@ def main():
     for d in (serverDir, clientDir, shots):
         os.makedirs(d)
 
-    # The operator's side: a release, its manifest, the news, nginx.
+    # The operator's side: a release published into the store, with the news, served by nginx.
     release = sampleRelease(sampleGame)
+    source = os.path.join(work, "release")
     for path, data in release.items():
-        os.makedirs(os.path.dirname(os.path.join(serverDir, path)) or serverDir, exist_ok=True)
-        open(os.path.join(serverDir, path), "wb").write(data)
-    subprocess.run([publish, "manifest", serverDir], check=True)
-    open(os.path.join(serverDir, "news.txt"), "w").write(NEWS)
-    subprocess.run([publish, "check-news", os.path.join(serverDir, "news.txt")], check=True, stdout=subprocess.DEVNULL)
-    port = startNginx(work, serverDir)
+        os.makedirs(os.path.dirname(os.path.join(source, path)) or source, exist_ok=True)
+        open(os.path.join(source, path), "wb").write(data)
+    open(os.path.join(work, "news.txt"), "w").write(NEWS)
+    subprocess.run([publish, "release", source, serverDir, "--news", os.path.join(work, "news.txt")], check=True,
+                   stdout=subprocess.DEVNULL)
+    stored = {"/objects/%s/%s" % (d[:2], d): p for p, d in
+              ((p, hashlib.sha256(data).hexdigest()) for p, data in release.items())}
+    port = startNginx(work, serverDir, next(url for url, path in stored.items() if path == BIG_FILE))
     say("release: %d files, %.1f MiB, served by nginx at http://127.0.0.1:%d/" %
         (len(release), sum(map(len, release.values())) / 1048576, port))
 
@@ -237,7 +240,7 @@ def main():
         left, top = int(pos["X"]), int(pos["Y"])
         shot = os.path.join(shots, "1-checking.png")
         screenshot(shot)
-        waitFor("the first download", lambda: any(p.endswith((".map", ".ogg", ".pak")) for p, _, _ in accessLog(work)), 60)
+        waitFor("the first download", lambda: any(p in stored for p, _, _ in accessLog(work)), 60)
         screenshot(os.path.join(shots, "2-downloading.png"))
 
         def ready():
@@ -254,13 +257,13 @@ def main():
         screenshot(os.path.join(shots, "4-game-started.png"))
         launcher.wait(30)
 
-        requests = [e for e in accessLog(work) if e[0] not in ("/manifest.txt", "/news.txt")]
+        requests = [e for e in accessLog(work) if e[0] in stored]
         verify = subprocess.run([publish, "verify", clientDir, "--manifest", os.path.join(serverDir, "manifest.txt")],
                                 capture_output=True, text=True)
         say("")
         say("files checked:    %d (every file of the manifest)" % len(release))
         say("downloaded:       %d files, %.2f MiB: %s" % (len(requests), sum(e[2] for e in requests) / 1048576,
-                                                         ", ".join(e[0].lstrip("/") for e in requests)))
+                                                         ", ".join(stored[e[0]] for e in requests)))
         say("time to play:     %.1f s from start to JUGAR enabled (nginx serves the manifest at 1 KiB/s and the big"
             " file at 2 MiB/s, so that each stage can be seen)" % elapsed)
         say("client folder:    %s" % (verify.stdout.strip().splitlines() or ["?"])[-1])

@@ -94,7 +94,8 @@ static int keepsWholePath(const char* line, const char* path) {
 
 // verify FOLDER [--manifest FILE] [--pub NAME.pub]: the files of a published
 // folder against its manifest, read as the launcher reads it; with #objects,
-// in the store too, and the signatures with --pub.
+// in the store too, and the signatures with --pub. With --manifest, FOLDER is
+// checked as a client folder: the files at their paths.
 int runVerify(const PublishOptions* options, FILE* out, FILE* err) {
     const char* manifestPath = options->manifest;
     const char* publicKeyPath = options->publicKey;
@@ -112,7 +113,7 @@ int runVerify(const PublishOptions* options, FILE* out, FILE* err) {
     char* line = nullptr;
     ManifestDirectives directives = {};
     size_t pathsThere = 0;
-    int atPaths = 1;
+    int atPaths = 1, inStore = 0;
 
     if (!root) goto outOfMemory;
     if (!manifestPath) {
@@ -192,9 +193,11 @@ int runVerify(const PublishOptions* options, FILE* out, FILE* err) {
         }
     }
     // A store without the tree at the files' paths (release --no-paths) is
-    // complete for launchers that read #objects.
-    atPaths = !directives.objects || pathsThere > 0;
-    if (directives.objects && !atPaths) {
+    // complete for launchers that read #objects. A manifest from elsewhere
+    // checks a client folder, which holds the files at their paths alone.
+    inStore = directives.objects && !options->manifest;
+    atPaths = !inStore || pathsThere > 0;
+    if (inStore && !atPaths) {
         fprintf(out, "%s: no file at its path; only launchers that read #objects can update from here\n", name);
     }
 
@@ -202,10 +205,10 @@ int runVerify(const PublishOptions* options, FILE* out, FILE* err) {
     for (size_t i = 0; i < entryCount; ++i) {
         if (!entries[i].checkFile) continue;
         uint64_t before = progress.doneBytes;
-        if (!verifyEntry(root, &entries[i], directives.objects, atPaths, &progress, out)) ++problems;
+        if (!verifyEntry(root, &entries[i], inStore, atPaths, &progress, out)) ++problems;
         finishProgressFile(&progress, before, entries[i].entry.size);
     }
-    if (directives.hasLauncher &&
+    if (inStore && directives.hasLauncher &&
         !checkObject(root, directives.launcherSha256, directives.launcherSize, "#launcher", &progress, out)) {
         ++problems;
     }
@@ -215,9 +218,9 @@ int runVerify(const PublishOptions* options, FILE* out, FILE* err) {
         fprintf(out, "%s: %zu problem(s)\n", name, problems);
     } else {
         fprintf(out, "%s: all %zu files match (%llu bytes)%s\n", name, checkCount, (unsigned long long)totalBytes,
-                !directives.objects ? ""
-                : atPaths           ? ", in the store and at their paths"
-                                    : ", in the store");
+                !inStore  ? ""
+                : atPaths ? ", in the store and at their paths"
+                          : ", in the store");
         status = PUBLISH_EXIT_OK;
     }
     goto cleanup;
