@@ -10,6 +10,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -35,6 +37,7 @@ std::string updated(int n) { return "Actualizado: " + std::to_string(n) + " arch
 std::string failed(int n) { return std::to_string(n) + " archivo(s) no se pudieron actualizar. Proba Reparar."; }
 
 const HttpLimits DEFAULT_LIMITS = gHttpLimits;
+void* (*const DEFAULT_HTTP_REALLOCATE)(void*, size_t) = gHttpReallocate;
 const char* const* const BUILT_IN_KEYS = gReleaseKeys;
 const int BUILT_IN_KEY_COUNT = gReleaseKeyCount;
 // Short enough for a test, long enough for a busy machine's normal transfers.
@@ -70,7 +73,8 @@ struct Engine : ::testing::Test {
     void TearDown() override {
         gStartThread = defaultStartThread;
         gOpenUpdateInternet = httpOpenInternet;
-        gHttpReallocate = realloc;
+        gHttpReallocate = DEFAULT_HTTP_REALLOCATE;
+        gHttpReadObserver = nullptr;
         gHttpLimits = DEFAULT_LIMITS;
         gReleaseKeys = BUILT_IN_KEYS;
         gReleaseKeyCount = BUILT_IN_KEY_COUNT;
@@ -622,6 +626,86 @@ TEST_F(Engine, StalledTransfersEndAndTheRunWithThem) {
     // What arrived is kept, and later tries ask only for the rest.
     EXPECT_EQ("bytes=2000-", requestsOf("halfway.bin").back().range);
     EXPECT_TRUE(fileExists(local("halfway.bin.part")));
+}
+
+// What the download path holds, seen through its hooks: the live blocks, and
+// for each wait record the block its unfinished read may still fill.
+struct ReadWatch {
+    std::mutex lock;
+    std::map<const char*, size_t> blocks;
+    std::map<const void*, const char*> unfinished;
+    std::set<const void*> waits;
+    int reads = 0, violations = 0;
+
+    const char* blockOf(const void* p) {
+        auto it = blocks.upper_bound((const char*)p);
+        return it != blocks.begin() && (const char*)p < (--it)->first + it->second ? it->first : nullptr;
+    }
+    bool filledByAnother(const char* block, const void* reader) {
+        for (const auto& u : unfinished) {
+            if (u.second == block && u.first != reader) return true;
+        }
+        return false;
+    }
+    static ReadWatch* current;
+    static void* reallocate(void* block, size_t size) {
+        ReadWatch& w = *current;
+        if (block) {
+            std::lock_guard<std::mutex> hold(w.lock);
+            w.violations += w.filledByAnother((const char*)block, block);
+            w.unfinished.erase(block);  // a wait record that ends takes its read along
+            w.blocks.erase((const char*)block);
+        }
+        void* result = size ? realloc(block, size) : (free(block), nullptr);
+        if (result) {
+            std::lock_guard<std::mutex> hold(w.lock);
+            // Blocks freed elsewhere (documents the run frees itself) may overlap new ones.
+            w.blocks.erase(w.blocks.lower_bound((const char*)result), w.blocks.lower_bound((const char*)result + size));
+            w.blocks[(const char*)result] = size;
+        }
+        return result;
+    }
+    static void observeRead(const void* wait, const void* buffer) {
+        ReadWatch& w = *current;
+        std::lock_guard<std::mutex> hold(w.lock);
+        if (!buffer) {
+            w.unfinished.erase(wait);
+            return;
+        }
+        ++w.reads;
+        w.waits.insert(wait);
+        const char* block = w.blockOf(buffer);
+        w.violations += !block || w.filledByAnother(block, wait);
+        w.unfinished[wait] = block;
+    }
+};
+ReadWatch* ReadWatch::current = nullptr;
+
+// A read that timed out may still complete until the library has closed its
+// request for good, which Wine never shows: no buffer such a read may fill is
+// freed or read into again while the request's wait record lives.
+TEST_F(Engine, ATimedOutReadNeverFillsFreedOrReusedMemory) {
+    gHttpLimits = SHORT_LIMITS;
+    static ReadWatch watch;
+    ReadWatch::current = &watch;
+    gHttpReallocate = ReadWatch::reallocate;
+    gHttpReadObserver = ReadWatch::observeRead;
+    publish("halfway.bin", contentOf(300000, 60));
+    writeManifest();
+    setFaults({{"manifest.txt", "{\"stall_after\": 40, \"times\": 1}"},
+               {"halfway.bin", "{\"stall_after\": 100000, \"times\": 2}"}});
+    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
+    EXPECT_EQ(contentOf(300000, 60), readFile(local("halfway.bin")));
+    auto waitsLeft = [] {
+        std::lock_guard<std::mutex> hold(watch.lock);
+        return std::count_if(watch.waits.begin(), watch.waits.end(),
+                             [](const void* w) { return watch.blocks.count((const char*)w) > 0; });
+    };
+    // Every record ends once the library has closed its request.
+    for (DWORD deadline = GetTickCount() + 30000; waitsLeft() > 0 && GetTickCount() < deadline; Sleep(20)) {}
+    EXPECT_EQ(0, waitsLeft());
+    EXPECT_GE(watch.reads, 4);
+    EXPECT_EQ(0, watch.violations);
 }
 
 // Transfers broken off for a passing reason are tried again in the same run,

@@ -16,7 +16,7 @@ enum {
     LOCAL_PATH_SIZE = 260,
     MAX_DOWNLOAD_WORKERS = 8,
     DOWNLOAD_REPORT_EVERY = 10,
-    DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // what one worker holds, whatever the file's size
+    DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // a worker's own buffer, whatever the file's size
     DOWNLOAD_TRIES = 3,
     DOWNLOAD_UNREACHABLE_LIMIT = 8,  // transfers in a row that found no server
     DOWNLOAD_REPORT_INTERVAL_MS = 100

@@ -19,7 +19,7 @@ enum { TRY_INSTALLED, TRY_FAILED, TRY_WHOLE_AGAIN };
 // What one worker holds for all its jobs.
 struct Worker {
     DownloadQueue* queue;
-    char* buffer;     // DOWNLOAD_BUFFER_SIZE bytes
+    char* buffer;     // DOWNLOAD_BUFFER_SIZE bytes, for a kept part; transfers read into their request's own
     int64_t counted;  // this job's bytes in queue->receivedBytes
 };
 
@@ -162,8 +162,9 @@ static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles*
 static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sha256* digest, HttpRequest* request,
                        uint64_t* have, Failure* failure) {
     for (;;) {
+        const char* data = nullptr;
         uint32_t got = 0;
-        if (!httpRead(request, worker->buffer, DOWNLOAD_BUFFER_SIZE, &got, failure)) return 0;
+        if (!httpRead(request, &data, &got, failure)) return 0;
         if (got == 0) break;
         if (got > job->size - *have) {
             failWith(failure, FAIL_LENGTH, 0);
@@ -172,11 +173,11 @@ static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sh
             return 0;
         }
         DWORD written = 0;
-        if (!WriteFile(file, worker->buffer, got, &written, nullptr) || written != got) {
+        if (!WriteFile(file, data, got, &written, nullptr) || written != got) {
             failWith(failure, FAIL_WRITE, GetLastError());
             return 0;
         }
-        if (!sha256Add(digest, worker->buffer, got)) {
+        if (!sha256Add(digest, data, got)) {
             failWith(failure, FAIL_MEMORY, 0);
             return 0;
         }
@@ -379,6 +380,6 @@ unsigned long __stdcall downloadWorker(void* argument) {
         int32_t finished = __atomic_add_fetch(&queue->finishedCount, 1, __ATOMIC_SEQ_CST);
         if (shouldReportProgress(finished, queue->jobCount)) reportProgress(queue, bytesSoFar(queue), finished);
     }
-    free(worker.buffer);
+    gHttpReallocate(worker.buffer, 0);
     return 0;
 }
