@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <set>
@@ -25,6 +26,7 @@
 #include "update/Check.h"
 #include "update/Download.h"
 #include "update/Http.h"
+#include "update/PartFile.h"
 #include "update/Signature.h"
 #include "update/UpdateRun.h"
 
@@ -72,6 +74,7 @@ struct Engine : ::testing::Test {
     }
     void TearDown() override {
         gStartThread = defaultStartThread;
+        gBeforeInstall = nullptr;
         gOpenUpdateInternet = httpOpenInternet;
         gHttpReallocate = DEFAULT_HTTP_REALLOCATE;
         gHttpReadObserver = nullptr;
@@ -745,6 +748,49 @@ TEST_F(Engine, BrokenTransfersResumeInTheSameRun) {
     EXPECT_EQ(1, requestsFor("gone.bin"));
     EXPECT_EQ((std::vector<std::string>{"retry\thttp", "retry\thttp"}), logOf("busy.bin"));
     EXPECT_EQ((std::vector<std::string>{"retry\tcut", "file-resumed\t-"}), logOf("large.bin"));
+}
+
+// The bytes that were hashed are the bytes installed: between the check and
+// the move nobody can rewrite the part or put another file under its name. A
+// target held for a moment is tried again until it is free.
+TEST_F(Engine, AVerifiedPartIsInstalledAsItWasHashed) {
+    static std::string good, other;
+    static HeldFile held;
+    static std::atomic<int> tries;
+    good = contentOf(200000, 70);
+    other = contentOf(200000, 71);
+    tries = 0;
+    for (const char* path : {"rewritten.bin", "renamed.bin", "held.bin"}) publish(path, good);
+    placeLocal("held.bin", "running program");
+    writeManifest();
+    held = holdFile(local("held.bin"), "r", "rw");  // no delete sharing
+    ASSERT_NE(nullptr, held.process);
+    gBeforeInstall = [](const char* target, int attempt) {
+        std::string part = target + std::string(".part");
+        if (strstr(target, "rewritten.bin")) {
+            HANDLE file =
+                CreateFileA(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+            DWORD written = 0;
+            if (file != INVALID_HANDLE_VALUE) {
+                WriteFile(file, other.data(), 1000, &written, nullptr);
+                SetEndOfFile(file);
+                CloseHandle(file);
+            }
+        } else if (strstr(target, "renamed.bin") && MoveFileA(part.c_str(), (part + ".old").c_str())) {
+            writeFile(part, other);
+        } else if (strstr(target, "held.bin") && attempt == 1) {
+            releaseFile(&held);
+        }
+        ++tries;
+    };
+    EXPECT_EQ(updated(3), texts(runUpdate(0)).back());
+    if (held.process) releaseFile(&held);
+    for (const char* path : {"rewritten.bin", "renamed.bin", "held.bin"}) {
+        EXPECT_EQ(sha256OfBytes(good), sha256OfBytes(readFile(local(path)))) << path;
+        EXPECT_EQ(std::vector<std::string>{}, logOf(path)) << path;
+    }
+    EXPECT_EQ(4, tries);  // one for each part, a second for the held target
 }
 
 // A part kept by an earlier run is resumed; one with the wrong bytes is

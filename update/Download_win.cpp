@@ -9,6 +9,7 @@
 #include "update/Digest.h"
 #include "update/Download.h"
 #include "update/Http.h"
+#include "update/PartFile.h"
 #include "update/RunLog.h"
 #include "update/Status.h"
 
@@ -99,20 +100,11 @@ static void noteReachability(DownloadQueue* queue, const Failure* failure) {
     }
 }
 
-static HANDLE openPart(const char* part, DWORD disposition) {
-    return CreateFileA(part, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-}
-
 // The part file starts over: empty, and nothing of it in the digest.
 static int startOver(HANDLE file, Sha256* digest, uint64_t* have, Failure* failure) {
-    LARGE_INTEGER zero = {};
     sha256End(digest);
     *have = 0;
-    if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        failWith(failure, FAIL_WRITE, GetLastError());
-        return 0;
-    }
+    if (!emptyPart(file, failure)) return 0;
     if (!sha256Begin(digest)) {
         failWith(failure, FAIL_MEMORY, 0);
         return 0;
@@ -209,13 +201,8 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     Sha256 digest = {};
     HttpRequest request = {};
     char hex[DIGEST_TEXT_SIZE];
-    // A part left by an earlier try or run never blocks a download, read-only or not.
-    SetFileAttributesA(files->part, FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = openPart(files->part, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) {
-        failWith(failure, FAIL_WRITE, GetLastError());
-        return TRY_FAILED;
-    }
+    HANDLE file = openPart(files->part, failure);
+    if (!file) return TRY_FAILED;
     if (!sha256Begin(&digest)) {
         failWith(failure, FAIL_MEMORY, 0);
         goto done;
@@ -271,27 +258,21 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
         if (fromPart) result = TRY_WHOLE_AGAIN;
         goto done;
     }
-    CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
     httpClose(&request);
     // The spelling passed every rule; the file itself must not be one of ours.
     if (isOwnFile(worker->queue->ownFiles, files->target)) {
         failWith(failure, FAIL_OWN_FILE, 0);
         goto done;
     }
-    SetFileAttributesA(files->target, FILE_ATTRIBUTE_NORMAL);  // a read-only target can be replaced
     // On failure (the target is in use) the verified part stays for next time.
     keepPart = 1;
-    if (!MoveFileExA(files->part, files->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        failWith(failure, FAIL_IN_USE, GetLastError());
-        goto done;
-    }
+    if (!installPart(file, files->target, failure)) goto done;
     result = TRY_INSTALLED;
 
 done:
     sha256End(&digest);
     httpClose(&request);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    CloseHandle(file);
     if (result != TRY_INSTALLED && !keepPart) DeleteFileA(files->part);
     return result;
 }
