@@ -28,6 +28,7 @@
 #include "update/Http.h"
 #include "update/PartFile.h"
 #include "update/Signature.h"
+#include "update/Status.h"
 #include "update/UpdateRun.h"
 
 namespace {
@@ -40,6 +41,7 @@ std::string failed(int n) { return std::to_string(n) + " archivo(s) no se pudier
 
 const HttpLimits DEFAULT_LIMITS = gHttpLimits;
 void* (*const DEFAULT_HTTP_REALLOCATE)(void*, size_t) = gHttpReallocate;
+void* (*const DEFAULT_CHECK_REALLOCATE)(void*, size_t) = gCheckReallocate;
 const char* const* const BUILT_IN_KEYS = gReleaseKeys;
 const int BUILT_IN_KEY_COUNT = gReleaseKeyCount;
 // Short enough for a test, long enough for a busy machine's normal transfers.
@@ -78,6 +80,7 @@ struct Engine : ::testing::Test {
         gOpenUpdateInternet = httpOpenInternet;
         gHttpReallocate = DEFAULT_HTTP_REALLOCATE;
         gHttpReadObserver = nullptr;
+        gCheckReallocate = DEFAULT_CHECK_REALLOCATE;
         gHttpLimits = DEFAULT_LIMITS;
         gReleaseKeys = BUILT_IN_KEYS;
         gReleaseKeyCount = BUILT_IN_KEY_COUNT;
@@ -557,6 +560,48 @@ TEST_F(Engine, OneJobPerFileAndNothingWrittenForPathsThatDoNotFit) {
     // The first line decides on every run, so the file does not flip.
     runUpdate(1);
     EXPECT_EQ(1, requestsFor("sub/twice.bin"));
+}
+
+// The check and its job list hold a bounded multiple of the manifest: a
+// million short lines, none of whose files is there, peak at most three times
+// the manifest's size plus 64 MiB.
+TEST_F(Engine, AMillionLineManifestCostsABoundedMultipleOfItsSize) {
+    static std::map<void*, size_t> blocks;
+    static size_t live, peak;
+    blocks.clear();
+    live = peak = 0;
+    gCheckReallocate = [](void* block, size_t size) -> void* {
+        peak = std::max(peak, live + size);  // a block that grows is copied: both are held for a moment
+        if (block) {
+            live -= blocks[block];
+            blocks.erase(block);
+        }
+        void* result = size ? realloc(block, size) : (free(block), nullptr);
+        if (result) live += blocks[result] = size;
+        return result;
+    };
+    std::string text;
+    char line[96];
+    for (int i = 0; i < 1000000; ++i) {
+        snprintf(line, sizeof(line), "%064d 1 d\\%06d\n", i, i);
+        text += line;
+    }
+    // No path fits under so deep a folder: every line becomes a job without a
+    // question to the file system, as a path that does not fit always does.
+    snprintf(launcherState.clientDir, sizeof(launcherState.clientDir), "C:\\%s", std::string(252, 'd').c_str());
+    size_t size = text.size();
+    JobList list = {};
+    EXPECT_EQ(0, checkManifest(&text[0], &list));
+    takeStatusChanged();  // outside a run no window takes the check's status message
+    ASSERT_EQ(1000000, list.count);
+    ManifestEntry last;
+    ASSERT_TRUE(readJob(&list, 999999, &last));
+    EXPECT_STREQ("d\\999999", last.path);
+    freeJobList(&list);
+    EXPECT_EQ(0u, live);
+    printf("check of %.1f MiB of manifest: peak %.1f MiB (%.2f x)\n", size / 1048576.0, peak / 1048576.0,
+           (double)peak / size);
+    EXPECT_LE(peak, 3 * size + (64u << 20));
 }
 
 // Threads that cannot be created: the run's own thread works the queue, and

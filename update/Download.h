@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "update/Check.h"
 #include "update/Documents.h"
 #include "update/OwnFiles.h"
 
@@ -25,7 +26,7 @@ enum {
 // Shared by one run and its workers; the counters change only atomically.
 struct DownloadQueue {
     void* internet;
-    const ManifestEntry* jobs;
+    const JobList* jobs;  // read one line at a time, as workers claim them
     int32_t jobCount;
     const OwnFiles* ownFiles;
     volatile int32_t nextJob;  // last claimed index, starts at -1

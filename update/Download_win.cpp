@@ -340,14 +340,16 @@ unsigned long __stdcall downloadWorker(void* argument) {
     for (;;) {
         int32_t index = __atomic_add_fetch(&queue->nextJob, 1, __ATOMIC_SEQ_CST);
         if (index >= queue->jobCount) break;
-        const ManifestEntry* job = &queue->jobs[index];
+        ManifestEntry job = {};
+        // The check read this line already: its fields read again.
+        int read = readJob(queue->jobs, index, &job);
 
         worker.counted = 0;
-        int installed = worker.buffer && downloadJob(&worker, job);
-        if (!worker.buffer) {
+        int installed = read && worker.buffer && downloadJob(&worker, &job);
+        if (read && !worker.buffer) {
             Failure failure = {};
             failWith(&failure, FAIL_MEMORY, 0);
-            logFailure("file-failed", job->path, &failure);
+            logFailure("file-failed", job.path, &failure);
         }
         if (!installed) __atomic_add_fetch(&queue->failedCount, 1, __ATOMIC_SEQ_CST);
         // The manifest size counts whatever the outcome: finished files count
@@ -355,7 +357,7 @@ unsigned long __stdcall downloadWorker(void* argument) {
         __atomic_add_fetch(&queue->receivedBytes, -worker.counted, __ATOMIC_SEQ_CST);
         uint64_t done = queue->doneBytes, added;
         do {
-            added = addSaturating(done, job->size);
+            added = addSaturating(done, job.size);
         } while (
             !__atomic_compare_exchange_n(&queue->doneBytes, &done, added, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST));
         int32_t finished = __atomic_add_fetch(&queue->finishedCount, 1, __ATOMIC_SEQ_CST);

@@ -170,7 +170,7 @@ static DWORD WINAPI warmPieces(void* argument) {
         pieces->cacheSaveMs = t4 - t3;
         pieces->jobs = list.count;
     }
-    free(list.jobs);
+    freeJobList(&list);
     free(news);
     free(manifest);
     httpCloseInternet(internet);
