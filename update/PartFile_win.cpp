@@ -48,6 +48,9 @@ int installPart(void* part, const char* target, Failure* failure) {
     // The wide name is what the "A" calls make of target in the code page in use.
     int length = MultiByteToWideChar(CP_ACP, 0, target, -1, rename.info.FileName, LOCAL_PATH_SIZE);
     if (length <= 1) return failWith(failure, FAIL_PATH_TOO_LONG, GetLastError());
+    for (int i = 0; i < length; ++i) {
+        if (rename.info.FileName[i] == L'/') rename.info.FileName[i] = L'\\';  // as every path call reads it
+    }
     rename.info.ReplaceIfExists = TRUE;
     rename.info.FileNameLength = (DWORD)(length - 1) * sizeof(WCHAR);
     DWORD started = GetTickCount();
