@@ -10,6 +10,9 @@
 #include <string.h>
 
 #include <algorithm>
+#include <fstream>
+#include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,7 +27,9 @@
 #include "update/Directives.h"
 #include "update/Download.h"
 #include "update/Http.h"
+#include "update/PartFile.h"
 #include "update/Signature.h"
+#include "update/Status.h"
 #include "update/UpdateRun.h"
 
 namespace {
@@ -36,6 +41,8 @@ std::string updated(int n) { return "Actualizado: " + std::to_string(n) + " arch
 std::string failed(int n) { return std::to_string(n) + " archivo(s) no se pudieron actualizar. Proba Reparar."; }
 
 const HttpLimits DEFAULT_LIMITS = gHttpLimits;
+void* (*const DEFAULT_HTTP_REALLOCATE)(void*, size_t) = gHttpReallocate;
+void* (*const DEFAULT_CHECK_REALLOCATE)(void*, size_t) = gCheckReallocate;
 const char* const* const BUILT_IN_KEYS = gReleaseKeys;
 const int BUILT_IN_KEY_COUNT = gReleaseKeyCount;
 // Short enough for a test, long enough for a busy machine's normal transfers.
@@ -70,8 +77,11 @@ struct Engine : ::testing::Test {
     }
     void TearDown() override {
         gStartThread = defaultStartThread;
+        gBeforeInstall = nullptr;
         gOpenUpdateInternet = httpOpenInternet;
-        gHttpReallocate = realloc;
+        gHttpReallocate = DEFAULT_HTTP_REALLOCATE;
+        gHttpReadObserver = nullptr;
+        gCheckReallocate = DEFAULT_CHECK_REALLOCATE;
         gHttpLimits = DEFAULT_LIMITS;
         gReleaseKeys = BUILT_IN_KEYS;
         gReleaseKeyCount = BUILT_IN_KEY_COUNT;
@@ -553,6 +563,38 @@ TEST_F(Engine, OneJobPerFileAndNothingWrittenForPathsThatDoNotFit) {
     EXPECT_EQ(1, requestsFor("sub/twice.bin"));
 }
 
+// The check and its job list hold a bounded multiple of the manifest: a
+// million short lines, none of whose files is there, peak at most three times
+// the manifest's size plus 64 MiB.
+TEST_F(Engine, AMillionLineManifestCostsABoundedMultipleOfItsSize) {
+    static std::map<void*, size_t> blocks;
+    static size_t live, peak;
+    live = peak = 0;
+    gCheckReallocate = [](void* block, size_t size) -> void* {
+        peak = std::max(peak, live + size);  // a block that grows is copied: both are held for a moment
+        live -= block ? blocks[block] : 0;
+        blocks.erase(block);
+        void* result = size ? realloc(block, size) : (free(block), nullptr);
+        if (result) live += blocks[result] = size;
+        return result;
+    };
+    std::string text;
+    for (int i = 0; i < 1000000; ++i) text += std::string(64, '0') + " 1 d\\" + std::to_string(i) + "\n";
+    // No path fits under so deep a folder: every line becomes a job without a
+    // question to the file system, as a path that does not fit always does.
+    snprintf(launcherState.clientDir, sizeof(launcherState.clientDir), "C:\\%s", std::string(252, 'd').c_str());
+    JobList list = {};
+    EXPECT_EQ(0, checkManifest(&text[0], &list));
+    takeStatusChanged();  // outside a run no window takes the check's status message
+    ASSERT_EQ(1000000, list.count);
+    ManifestEntry last = {};
+    EXPECT_TRUE(readJob(&list, 999999, &last) && strcmp(last.path, "d\\999999") == 0) << last.path;
+    freeJobList(&list);
+    EXPECT_EQ(0u, live);
+    printf("peak of the check: %.2f x the manifest's %zu bytes\n", (double)peak / text.size(), text.size());
+    EXPECT_LE(peak, 3 * text.size() + (64u << 20));
+}
+
 // Threads that cannot be created: the run's own thread works the queue, and
 // a run that cannot start at all leaves the launcher playable.
 TEST_F(Engine, ThreadsThatCannotStartLeaveNoJobBehind) {
@@ -625,6 +667,59 @@ TEST_F(Engine, StalledTransfersEndAndTheRunWithThem) {
     EXPECT_TRUE(fileExists(local("halfway.bin.part")));
 }
 
+// What the download path holds, seen through its hooks: the live blocks, and
+// the buffer that each wait record's unfinished read may still fill, which
+// filledByAnother finds in a block of memory.
+std::mutex watchLock;
+std::map<const char*, size_t> watchedBlocks;
+std::map<const void*, const char*> unfinishedReads;
+std::set<const void*> liveWaits;  // records that read, until they end
+int watchedWaits, watchViolations;
+
+bool filledByAnother(const char* from, size_t size, const void* owner) {
+    for (const auto& read : unfinishedReads) {
+        if (read.first != owner && read.second >= from && read.second < from + size) return true;
+    }
+    return false;
+}
+
+// A read that timed out may still complete until the library has closed its
+// request for good, which Wine never shows: no buffer such a read may fill is
+// freed or read into again while the request's wait record lives.
+TEST_F(Engine, ATimedOutReadNeverFillsFreedOrReusedMemory) {
+    gHttpLimits = SHORT_LIMITS;
+    gHttpReallocate = [](void* block, size_t size) -> void* {
+        std::lock_guard<std::mutex> hold(watchLock);
+        if (block) {
+            watchViolations += filledByAnother((const char*)block, watchedBlocks[(const char*)block], block);
+            unfinishedReads.erase(block);  // a record that ends takes its read along
+            liveWaits.erase(block);
+            watchedBlocks.erase((const char*)block);
+        }
+        void* result = size ? realloc(block, size) : (free(block), nullptr);
+        if (result) watchedBlocks[(const char*)result] = size;
+        return result;
+    };
+    gHttpReadObserver = [](const void* wait, const void* buffer) {
+        std::lock_guard<std::mutex> hold(watchLock);
+        if (!buffer) return (void)unfinishedReads.erase(wait);
+        watchedWaits += liveWaits.insert(wait).second;
+        watchViolations += filledByAnother((const char*)buffer, 1, wait);
+        unfinishedReads[wait] = (const char*)buffer;
+    };
+    publish("halfway.bin", contentOf(300000, 60));
+    writeManifest();
+    setFaults({{"manifest.txt", "{\"stall_after\": 40, \"times\": 1}"},
+               {"halfway.bin", "{\"stall_after\": 100000, \"times\": 2}"}});
+    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
+    auto waitsLeft = [] { return std::lock_guard<std::mutex>(watchLock), liveWaits.size(); };
+    // Every record ends once the library has closed its request.
+    for (DWORD deadline = GetTickCount() + 30000; waitsLeft() > 0 && GetTickCount() < deadline; Sleep(20)) {}
+    EXPECT_EQ(0u, waitsLeft());
+    EXPECT_GE(watchedWaits, 5);  // two fetches of the manifest, three transfers of the file
+    EXPECT_EQ(0, watchViolations);
+}
+
 // Transfers broken off for a passing reason are tried again in the same run,
 // resuming from what arrived; the whole file's digest decides.
 TEST_F(Engine, BrokenTransfersResumeInTheSameRun) {
@@ -665,9 +760,14 @@ TEST_F(Engine, BrokenTransfersResumeInTheSameRun) {
 }
 
 // A part kept by an earlier run is resumed; one with the wrong bytes is
-// fetched whole once more and never replaces the target unchecked.
+// fetched whole once more and never replaces the target unchecked. Between
+// the check and the move nobody can rewrite a verified part or put another
+// file under its name, and a target held for a moment is tried again.
 TEST_F(Engine, PartsKeptByAnEarlierRunAreResumedOrStartedOver) {
-    std::string good = contentOf(400000, 40), other = contentOf(400000, 41);
+    static std::string other;
+    static HeldFile moment;
+    std::string good = contentOf(400000, 40);
+    other = contentOf(400000, 41);
     publish("resumed.bin", good);
     publish("wrong.bin", good);
     publish("complete-but-wrong.bin", good);
@@ -686,14 +786,27 @@ TEST_F(Engine, PartsKeptByAnEarlierRunAreResumedOrStartedOver) {
     for (const char* path : {"readonly.bin", "leftover.bin.part"}) {
         SetFileAttributesA(local(path).c_str(), FILE_ATTRIBUTE_READONLY);
     }
-    // A target held by a running program keeps its verified part for the next run.
-    publish("inuse.bin", good);
+    // A target held by a running program keeps its verified part for the next run; one held for a moment does not.
+    for (const char* path : {"inuse.bin", "held.bin", "rewritten.bin", "renamed.bin"}) publish(path, good);
     placeLocal("inuse.bin", "running program");
+    placeLocal("held.bin", "running program");
     writeManifest();
     HeldFile held = holdFile(local("inuse.bin"), "r", "rw");  // no delete sharing
+    moment = holdFile(local("held.bin"), "r", "rw");
     ASSERT_NE(nullptr, held.process);
+    ASSERT_NE(nullptr, moment.process);
+    gBeforeInstall = [](const char* target, int attempt) {  // the part rewritten or swapped, held.bin let go
+        std::string part = target + std::string(".part");
+        if (strstr(target, "rewritten.bin") ||
+            (strstr(target, "renamed.bin") && MoveFileA(part.c_str(), (part + ".old").c_str()))) {
+            std::ofstream(part, std::ios::binary).write(other.data(), (std::streamsize)other.size());
+        }
+        if (strstr(target, "held.bin") && attempt == 1) releaseFile(&moment);
+    };
     RunResult run = runUpdate(0);
     releaseFile(&held);
+    releaseFile(&moment);
+    for (const char* p : {"held.bin", "rewritten.bin", "renamed.bin"}) EXPECT_EQ(good, readFile(local(p))) << p;
     EXPECT_EQ(failed(1), texts(run).back());
     EXPECT_EQ("running program", readFile(local("inuse.bin")));
     EXPECT_EQ(std::vector<std::string>{"file-failed\tin-use"}, logOf("inuse.bin"));

@@ -6,16 +6,18 @@
 // records added in manifest order, and a progress that only grows.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "update/Documents.h"
 
-// The download list grows with the accepted lines, never with what the
-// manifest merely claims.
+// The files to download, in manifest order: each job is the offset of its
+// line in the manifest's text (at most HTTP_MANIFEST_LIMIT bytes), four bytes
+// whatever the line. The workers read its fields when they claim it.
 struct JobList {
-    ManifestEntry* jobs;
+    const char* manifest;
+    uint32_t* lines;
     int32_t count;
-    int32_t capacity;
 };
 
 // Checks the manifest text (cut into lines in place; it must outlive the
@@ -23,6 +25,16 @@ struct JobList {
 // listed for lack of memory: they count as failed.
 int32_t checkManifest(char* manifest, JobList* list);
 
+// The fields of job index, read from its line; 0 when they do not read
+// (never for a list the check made).
+int readJob(const JobList* list, int32_t index, ManifestEntry* out);
+void freeJobList(JobList* list);
+
 // Threads that hash: as many as the machine has processors, at most 8. Tests
 // set it to see the same outcome with more threads than files.
 extern int32_t gHashThreads;
+
+// Allocation of all that the check holds: its items, path set, folder
+// listings and the job list. As realloc, except that size 0 frees the block.
+// Tests replace it to count what a manifest costs.
+extern void* (*gCheckReallocate)(void* block, size_t size);

@@ -27,12 +27,12 @@ enum {
 
 enum { ITEM_JOB, ITEM_TO_HASH, ITEM_HASHED, ITEM_UNREADABLE };
 
-// A line that the cache could not decide at once.
+// A line that the cache could not decide at once: 84 bytes, whatever the
+// line, which stays in the manifest's text.
 struct CheckItem {
-    const char* line;  // the manifest line, cut in place
+    uint32_t line;        // offset of the manifest line, cut in place
+    volatile LONG state;  // decided once it is no longer ITEM_TO_HASH
     WriteTime writeTime;
-    volatile LONG state;
-    volatile LONG done;
     char digest[DIGEST_TEXT_SIZE];
 };
 
@@ -42,6 +42,7 @@ struct ReportPoint {
 };
 
 struct Check {
+    const char* manifest;
     CheckItem** blocks;
     uint32_t blockCount;
     volatile LONG published;   // items the walk has filled
@@ -66,11 +67,10 @@ static int parseLine(const char* line, ManifestEntry* entry) { return parseManif
 static void hashItem(Check* check, CheckItem* item) {
     ManifestEntry entry;
     char localPath[LOCAL_PATH_SIZE];
-    parseLine(item->line, &entry);
+    parseLine(check->manifest + item->line, &entry);
     int hashed =
         buildLocalPath(localPath, launcherState.clientDir, entry.path) && fileSha256Hex(localPath, item->digest);
-    item->state = hashed ? ITEM_HASHED : ITEM_UNREADABLE;
-    InterlockedExchange(&item->done, 1);
+    InterlockedExchange(&item->state, hashed ? ITEM_HASHED : ITEM_UNREADABLE);
     InterlockedIncrement(&check->hashesDone);
     if (check->progress) SetEvent(check->progress);
 }
@@ -95,7 +95,9 @@ static DWORD WINAPI hashItems(void* argument) {
 
 // Shows every report whose earlier items are all decided, in line order.
 static void showDueReports(Check* check) {
-    while (check->decided < (uint32_t)check->published && itemAt(check, check->decided)->done) ++check->decided;
+    while (check->decided < (uint32_t)check->published && itemAt(check, check->decided)->state != ITEM_TO_HASH) {
+        ++check->decided;
+    }
     for (; check->reportsShown < check->reportCount; ++check->reportsShown) {
         const ReportPoint& report = check->reports[check->reportsShown];
         if (report.itemsBefore > check->decided) break;
@@ -107,7 +109,7 @@ static void showDueReports(Check* check) {
 static int addReport(Check* check, int32_t lineIndex) {
     if (check->reportCount == check->reportCapacity) {
         uint32_t capacity = check->reportCapacity ? check->reportCapacity * 2 : 256;
-        ReportPoint* grown = (ReportPoint*)realloc(check->reports, capacity * sizeof(ReportPoint));
+        ReportPoint* grown = (ReportPoint*)gCheckReallocate(check->reports, capacity * sizeof(ReportPoint));
         if (!grown) return 0;
         check->reports = grown;
         check->reportCapacity = capacity;
@@ -120,13 +122,13 @@ static CheckItem* addItem(Check* check, const char* line, LONG state) {
     uint32_t index = (uint32_t)check->published, block = index / CHECK_BLOCK_SIZE;
     if (block >= check->blockCount) return nullptr;
     if (!check->blocks[block]) {
-        check->blocks[block] = (CheckItem*)calloc(CHECK_BLOCK_SIZE, sizeof(CheckItem));
+        check->blocks[block] = (CheckItem*)gCheckReallocate(nullptr, CHECK_BLOCK_SIZE * sizeof(CheckItem));
         if (!check->blocks[block]) return nullptr;
+        memset(check->blocks[block], 0, CHECK_BLOCK_SIZE * sizeof(CheckItem));
     }
     CheckItem* item = &check->blocks[block][index % CHECK_BLOCK_SIZE];
-    item->line = line;
+    item->line = (uint32_t)(line - check->manifest);
     item->state = state;
-    item->done = state != ITEM_TO_HASH;
     return item;
 }
 
@@ -211,19 +213,6 @@ static void logSkippedPath(const char* path) {
     logEvent("line-skipped", path, "path", clientPathRefusalText(refusal));
 }
 
-static int appendJob(JobList* list, const ManifestEntry* entry) {
-    if (list->count == list->capacity) {
-        if (list->capacity > INT32_MAX / 2) return 0;
-        int32_t capacity = list->capacity ? list->capacity * 2 : 256;
-        ManifestEntry* grown = (ManifestEntry*)realloc(list->jobs, (size_t)capacity * sizeof(ManifestEntry));
-        if (!grown) return 0;
-        list->jobs = grown;
-        list->capacity = capacity;
-    }
-    list->jobs[list->count++] = *entry;
-    return 1;
-}
-
 // Walks the lines; the items go to the hashing threads as they come.
 // Returns the number of lines that needed an item but got no memory for it.
 static int32_t walkLines(Check* check, char* manifest) {
@@ -273,13 +262,18 @@ static int32_t walkLines(Check* check, char* manifest) {
 }
 
 // Every item in manifest order: the hashed ones bring their cache records up
-// to date (added in manifest order, as one thread would), the rest become jobs.
+// to date (added in manifest order, as one thread would), the rest become
+// jobs. The list takes room for every item at once: it never grows.
 static int32_t collectJobs(Check* check, JobList* list) {
     int32_t unlisted = 0;
     ManifestEntry entry;
+    list->manifest = check->manifest;
+    if (check->published > 0) {
+        list->lines = (uint32_t*)gCheckReallocate(nullptr, (size_t)check->published * sizeof(uint32_t));
+    }
     for (LONG i = 0; i < check->published; ++i) {
         CheckItem* item = itemAt(check, (uint32_t)i);
-        parseLine(item->line, &entry);
+        parseLine(check->manifest + item->line, &entry);
         if (item->state == ITEM_HASHED) {
             CacheEntry* record = findCacheEntry(entry.path);
             if (!record) record = addCacheEntry(entry.path);
@@ -291,7 +285,9 @@ static int32_t collectJobs(Check* check, JobList* list) {
             }
             if (equalsIgnoreCase(item->digest, entry.sha256)) continue;
         }
-        if (!appendJob(list, &entry)) {
+        if (list->lines) {
+            list->lines[list->count++] = item->line;
+        } else {
             dropCacheEntry(entry.path);
             ++unlisted;
         }
@@ -315,11 +311,16 @@ static int32_t countLineFeeds(const char* text) {
 
 int32_t checkManifest(char* manifest, JobList* list) {
     Check check = {};
+    check.manifest = manifest;
     HANDLE threads[CHECK_MAX_HASH_THREADS];
     int32_t started = 0, wanted = hashThreadCount(), unlisted = 0;
     check.lineCount = countLineFeeds(manifest);
-    check.blocks = (CheckItem**)calloc((uint32_t)check.lineCount / CHECK_BLOCK_SIZE + 1, sizeof(CheckItem*));
-    if (check.blocks) check.blockCount = (uint32_t)check.lineCount / CHECK_BLOCK_SIZE + 1;
+    uint32_t blockCount = (uint32_t)check.lineCount / CHECK_BLOCK_SIZE + 1;
+    check.blocks = (CheckItem**)gCheckReallocate(nullptr, blockCount * sizeof(CheckItem*));
+    if (check.blocks) {
+        memset(check.blocks, 0, blockCount * sizeof(CheckItem*));
+        check.blockCount = blockCount;
+    }
     check.work = CreateSemaphoreA(nullptr, 0, LONG_MAX, nullptr);
     check.progress = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (check.work && check.progress) {
@@ -348,9 +349,9 @@ int32_t checkManifest(char* manifest, JobList* list) {
     showDueReports(&check);
     unlisted += collectJobs(&check, list);
 
-    for (uint32_t i = 0; check.blocks && i < check.blockCount; ++i) free(check.blocks[i]);
-    free(check.blocks);
-    free(check.reports);
+    for (uint32_t i = 0; i < check.blockCount; ++i) gCheckReallocate(check.blocks[i], 0);
+    gCheckReallocate(check.blocks, 0);
+    gCheckReallocate(check.reports, 0);
     freeFolderMap(&check.folders);
     if (check.work) CloseHandle(check.work);
     if (check.progress) CloseHandle(check.progress);

@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "update/Check.h"
 #include "update/Documents.h"
 #include "update/OwnFiles.h"
 
@@ -16,7 +17,7 @@ enum {
     LOCAL_PATH_SIZE = 260,
     MAX_DOWNLOAD_WORKERS = 8,
     DOWNLOAD_REPORT_EVERY = 10,
-    DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // what one worker holds, whatever the file's size
+    DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // a worker's own buffer, whatever the file's size
     DOWNLOAD_TRIES = 3,
     DOWNLOAD_UNREACHABLE_LIMIT = 8,  // transfers in a row that found no server
     DOWNLOAD_REPORT_INTERVAL_MS = 100
@@ -27,9 +28,9 @@ struct DownloadQueue {
     void* internet;
     const char* const* bases;  // the run's base URLs: the update URL, then its mirrors
     int32_t baseCount;
-    int32_t firstBase;  // the base that gave the manifest
-    int32_t objects;    // files come from the store, objects/<2 hex>/<sha256>
-    const ManifestEntry* jobs;
+    int32_t firstBase;    // the base that gave the manifest
+    int32_t objects;      // files come from the store, objects/<2 hex>/<sha256>
+    const JobList* jobs;  // read one line at a time, as workers claim them
     int32_t jobCount;
     const OwnFiles* ownFiles;
     volatile int32_t nextJob;  // last claimed index, starts at -1

@@ -9,6 +9,7 @@
 #include "update/Digest.h"
 #include "update/Download.h"
 #include "update/Http.h"
+#include "update/PartFile.h"
 #include "update/RunLog.h"
 #include "update/Status.h"
 
@@ -19,7 +20,7 @@ enum { TRY_INSTALLED, TRY_FAILED, TRY_WHOLE_AGAIN };
 // What one worker holds for all its jobs.
 struct Worker {
     DownloadQueue* queue;
-    char* buffer;     // DOWNLOAD_BUFFER_SIZE bytes
+    char* buffer;     // DOWNLOAD_BUFFER_SIZE bytes, for a kept part; transfers read into their request's own
     int64_t counted;  // this job's bytes in queue->receivedBytes
 };
 
@@ -99,20 +100,11 @@ static void noteReachability(DownloadQueue* queue, const Failure* failure) {
     }
 }
 
-static HANDLE openPart(const char* part, DWORD disposition) {
-    return CreateFileA(part, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
-                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-}
-
 // The part file starts over: empty, and nothing of it in the digest.
 static int startOver(HANDLE file, Sha256* digest, uint64_t* have, Failure* failure) {
-    LARGE_INTEGER zero = {};
     sha256End(digest);
     *have = 0;
-    if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-        failWith(failure, FAIL_WRITE, GetLastError());
-        return 0;
-    }
+    if (!emptyPart(file, failure)) return 0;
     if (!sha256Begin(digest)) {
         failWith(failure, FAIL_MEMORY, 0);
         return 0;
@@ -162,8 +154,9 @@ static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles*
 static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sha256* digest, HttpRequest* request,
                        uint64_t* have, Failure* failure) {
     for (;;) {
+        const char* data = nullptr;
         uint32_t got = 0;
-        if (!httpRead(request, worker->buffer, DOWNLOAD_BUFFER_SIZE, &got, failure)) return 0;
+        if (!httpRead(request, &data, &got, failure)) return 0;
         if (got == 0) break;
         if (got > job->size - *have) {
             failWith(failure, FAIL_LENGTH, 0);
@@ -172,11 +165,11 @@ static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sh
             return 0;
         }
         DWORD written = 0;
-        if (!WriteFile(file, worker->buffer, got, &written, nullptr) || written != got) {
+        if (!WriteFile(file, data, got, &written, nullptr) || written != got) {
             failWith(failure, FAIL_WRITE, GetLastError());
             return 0;
         }
-        if (!sha256Add(digest, worker->buffer, got)) {
+        if (!sha256Add(digest, data, got)) {
             failWith(failure, FAIL_MEMORY, 0);
             return 0;
         }
@@ -208,13 +201,8 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     Sha256 digest = {};
     HttpRequest request = {};
     char hex[DIGEST_TEXT_SIZE];
-    // A part left by an earlier try or run never blocks a download, read-only or not.
-    SetFileAttributesA(files->part, FILE_ATTRIBUTE_NORMAL);
-    HANDLE file = openPart(files->part, OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) {
-        failWith(failure, FAIL_WRITE, GetLastError());
-        return TRY_FAILED;
-    }
+    HANDLE file = openPart(files->part, failure);
+    if (!file) return TRY_FAILED;
     if (!sha256Begin(&digest)) {
         failWith(failure, FAIL_MEMORY, 0);
         goto done;
@@ -270,27 +258,21 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
         if (fromPart) result = TRY_WHOLE_AGAIN;
         goto done;
     }
-    CloseHandle(file);
-    file = INVALID_HANDLE_VALUE;
     httpClose(&request);
     // The spelling passed every rule; the file itself must not be one of ours.
     if (isOwnFile(worker->queue->ownFiles, files->target)) {
         failWith(failure, FAIL_OWN_FILE, 0);
         goto done;
     }
-    SetFileAttributesA(files->target, FILE_ATTRIBUTE_NORMAL);  // a read-only target can be replaced
     // On failure (the target is in use) the verified part stays for next time.
     keepPart = 1;
-    if (!MoveFileExA(files->part, files->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        failWith(failure, FAIL_IN_USE, GetLastError());
-        goto done;
-    }
+    if (!installPart(file, files->target, failure)) goto done;
     result = TRY_INSTALLED;
 
 done:
     sha256End(&digest);
     httpClose(&request);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    CloseHandle(file);
     if (result != TRY_INSTALLED && !keepPart) DeleteFileA(files->part);
     return result;
 }
@@ -362,14 +344,16 @@ unsigned long __stdcall downloadWorker(void* argument) {
     for (;;) {
         int32_t index = __atomic_add_fetch(&queue->nextJob, 1, __ATOMIC_SEQ_CST);
         if (index >= queue->jobCount) break;
-        const ManifestEntry* job = &queue->jobs[index];
+        ManifestEntry job = {};
+        // The check read this line already: its fields read again.
+        int read = readJob(queue->jobs, index, &job);
 
         worker.counted = 0;
-        int installed = worker.buffer && downloadJob(&worker, job);
-        if (!worker.buffer) {
+        int installed = read && worker.buffer && downloadJob(&worker, &job);
+        if (read && !worker.buffer) {
             Failure failure = {};
             failWith(&failure, FAIL_MEMORY, 0);
-            logFailure("file-failed", job->path, &failure);
+            logFailure("file-failed", job.path, &failure);
         }
         if (!installed) __atomic_add_fetch(&queue->failedCount, 1, __ATOMIC_SEQ_CST);
         // The manifest size counts whatever the outcome: finished files count
@@ -377,12 +361,12 @@ unsigned long __stdcall downloadWorker(void* argument) {
         __atomic_add_fetch(&queue->receivedBytes, -worker.counted, __ATOMIC_SEQ_CST);
         uint64_t done = queue->doneBytes, added;
         do {
-            added = addSaturating(done, job->size);
+            added = addSaturating(done, job.size);
         } while (
             !__atomic_compare_exchange_n(&queue->doneBytes, &done, added, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST));
         int32_t finished = __atomic_add_fetch(&queue->finishedCount, 1, __ATOMIC_SEQ_CST);
         if (shouldReportProgress(finished, queue->jobCount)) reportProgress(queue, bytesSoFar(queue), finished);
     }
-    free(worker.buffer);
+    gHttpReallocate(worker.buffer, 0);
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "shell/Text.h"
+#include "update/Check.h"
 
 static int compareFolded(const char* a, const char* b) {
     for (; *a && asciiLower(*a) == asciiLower(*b); ++a, ++b) {}
@@ -16,14 +17,14 @@ int addListedFile(FolderListing* listing, const char* name, const ListedFile* fi
         size_t capacity = listing->namesCapacity ? listing->namesCapacity * 2 : 4096;
         while (capacity < listing->namesUsed + length) capacity *= 2;
         if (capacity > UINT32_MAX) return 0;
-        char* names = (char*)realloc(listing->names, capacity);
+        char* names = (char*)gCheckReallocate(listing->names, capacity);
         if (!names) return 0;
         listing->names = names;
         listing->namesCapacity = capacity;
     }
     if (listing->count == listing->capacity) {
         uint32_t capacity = listing->capacity ? listing->capacity * 2 : 64;
-        ListedEntry* entries = (ListedEntry*)realloc(listing->entries, capacity * sizeof(ListedEntry));
+        ListedEntry* entries = (ListedEntry*)gCheckReallocate(listing->entries, capacity * sizeof(ListedEntry));
         if (!entries) return 0;
         listing->entries = entries;
         listing->capacity = capacity;
@@ -62,8 +63,8 @@ const ListedFile* findListedFile(const FolderListing* listing, const char* name)
 }
 
 void freeListing(FolderListing* listing) {
-    free(listing->names);
-    free(listing->entries);
+    gCheckReallocate(listing->names, 0);
+    gCheckReallocate(listing->entries, 0);
     *listing = FolderListing{};
 }
 
@@ -87,20 +88,22 @@ static FolderState** findSlot(FolderState** slots, uint32_t slotCount, const cha
 FolderState* folderStateFor(FolderMap* map, const char* path, size_t length) {
     if ((map->count + 1) * 2 > map->slotCount) {
         uint32_t slotCount = map->slotCount ? map->slotCount * 2 : 256;
-        FolderState** slots = (FolderState**)calloc(slotCount, sizeof(FolderState*));
+        FolderState** slots = (FolderState**)gCheckReallocate(nullptr, slotCount * sizeof(FolderState*));
         if (!slots) return nullptr;
+        memset(slots, 0, slotCount * sizeof(FolderState*));
         for (uint32_t i = 0; i < map->slotCount; ++i) {
             FolderState* state = map->slots[i];
             if (state) *findSlot(slots, slotCount, state->path, strlen(state->path)) = state;
         }
-        free(map->slots);
+        gCheckReallocate(map->slots, 0);
         map->slots = slots;
         map->slotCount = slotCount;
     }
     FolderState** slot = findSlot(map->slots, map->slotCount, path, length);
     if (!*slot) {
-        FolderState* state = (FolderState*)calloc(1, sizeof(FolderState) + length);
+        FolderState* state = (FolderState*)gCheckReallocate(nullptr, sizeof(FolderState) + length);
         if (!state) return nullptr;
+        memset(state, 0, sizeof(FolderState) + length);
         memcpy(state->path, path, length);
         *slot = state;
         ++map->count;
@@ -112,8 +115,8 @@ void freeFolderMap(FolderMap* map) {
     for (uint32_t i = 0; i < map->slotCount; ++i) {
         if (!map->slots[i]) continue;
         freeListing(&map->slots[i]->listing);
-        free(map->slots[i]);
+        gCheckReallocate(map->slots[i], 0);
     }
-    free(map->slots);
+    gCheckReallocate(map->slots, 0);
     *map = FolderMap{};
 }

@@ -12,6 +12,7 @@
 
 enum {
     HTTP_FIRST_CAPACITY = 65536,
+    HTTP_READ_SIZE = 256 * 1024,  // the most one read brings
     HTTP_MAX_CONNECTIONS = 8,
     HTTP_RATE_SLOTS = 6,  // the rate window is watched in sixths
     // Documents are held whole; anything larger is a failed fetch. The
@@ -36,7 +37,7 @@ struct HttpWait;
 struct HttpRequest {
     void* connection;
     void* request;
-    HttpWait* wait;  // what its pending calls complete through
+    HttpWait* wait;  // what its pending calls complete through, with the buffer its reads fill
     int32_t status;
     int32_t hasLength;
     uint64_t length;  // declared Content-Length
@@ -63,16 +64,19 @@ void httpCloseInternet(void* internet);
 // status), or 0 with failure filled and nothing left open.
 int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* request, Failure* failure);
 
-// Reads the next bytes of the body, at most size, without waiting for more
-// than have arrived. Returns 1 with *got bytes (0: the body ended), or 0 with
-// failure filled when the connection broke off, timed out or is too slow.
-int httpRead(HttpRequest* request, void* buffer, uint32_t size, uint32_t* got, Failure* failure);
+// Reads the next bytes of the body, at most HTTP_READ_SIZE, without waiting
+// for more than have arrived. Returns 1 with *got bytes at *data (0: the body
+// ended), valid until the next read or httpClose; or 0 with failure filled
+// when the connection broke off, timed out or is too slow. The bytes are in
+// the request's own buffer, which outlives a read that timed out.
+int httpRead(HttpRequest* request, const char** data, uint32_t* got, Failure* failure);
 
 void httpClose(HttpRequest* request);
 
 // One GET of a whole document with status 200, at most limit bytes. Returns
-// the body followed by a zero byte in a heap buffer that the caller frees, or
-// null with failure filled (also for a body cut short of its declared length).
+// the body followed by a zero byte in a heap buffer that the caller frees
+// with free(), or null with failure filled (also for a body cut short of its
+// declared length).
 char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLength, Failure* failure);
 
 // ---- Rules without platform calls (HttpRules.cpp)
@@ -87,6 +91,13 @@ int parseContentRange(const char* text, uint64_t* first, uint64_t* last, uint64_
 // every read; 0 once a whole window has passed with fewer than minBytes.
 int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint32_t minBytes);
 
-// Allocation used for document buffers and the workers' buffers; tests
-// replace it to count what the download path holds.
+// Allocation of what the download path holds: documents, the workers'
+// buffers, the requests' wait records and their read buffers. As realloc,
+// except that size 0 frees the block. Tests replace it to count what the path
+// holds and to see when it lets go.
 extern void* (*gHttpReallocate)(void* block, size_t size);
+
+// Tests watch reads through it: called with the wait record and the buffer
+// as a read is handed to the library, and with a null buffer once the library
+// will not write into that buffer for it any more.
+extern void (*gHttpReadObserver)(const void* wait, const void* buffer);

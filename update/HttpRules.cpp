@@ -2,7 +2,14 @@
 
 #include "update/Http.h"
 
-void* (*gHttpReallocate)(void* block, size_t size) = realloc;
+static void* reallocateOrFree(void* block, size_t size) {
+    if (size > 0) return realloc(block, size);
+    free(block);
+    return nullptr;
+}
+
+void* (*gHttpReallocate)(void* block, size_t size) = reallocateOrFree;
+void (*gHttpReadObserver)(const void* wait, const void* buffer) = nullptr;
 
 static const char* readNumber(const char* p, uint64_t* value) {
     if (*p < '0' || *p > '9') return nullptr;

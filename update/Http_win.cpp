@@ -17,14 +17,29 @@ void httpInit() {
     InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections, sizeof(connections));
 }
 
-// What a request waits on. Its calls complete on the library's own threads,
-// which report here; the record lives until the library closes the request's
-// handle, so a report that comes after the launcher gave up finds it alive.
+// What a request waits on, and the buffer its reads fill. Its calls complete
+// on the library's own threads, which report here. A read the launcher gave
+// up on (a time-out) may still complete into its buffer until the library
+// closes the request's handle, and a closed handle with a call pending is
+// only marked closed. So the buffer belongs to this record, and both live
+// until INTERNET_STATUS_HANDLE_CLOSING: nothing the launcher frees or reuses
+// is ever written late, and the next request reads into a buffer of its own.
+// (Waiting in httpClose for that report instead would hold a worker as long
+// as the library likes, and still leave a buffer to leak when it never comes.)
 struct HttpWait {
     HANDLE done;  // auto-reset: set by each completion
     DWORD error;
     INTERNET_BUFFERSA read;  // here, not on a stack: a late completion finds it alive
+    char* buffer;            // made by the first read
+    uint32_t bufferSize;
 };
+
+static void freeWait(HttpWait* wait) {
+    char* buffer = wait->buffer;
+    CloseHandle(wait->done);
+    gHttpReallocate(wait, 0);
+    gHttpReallocate(buffer, 0);
+}
 
 static void CALLBACK onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status, void* info, DWORD) {
     HttpWait* wait = (HttpWait*)context;
@@ -33,8 +48,7 @@ static void CALLBACK onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status,
         wait->error = ((const INTERNET_ASYNC_RESULT*)info)->dwError;
         SetEvent(wait->done);
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
-        CloseHandle(wait->done);
-        free(wait);
+        freeWait(wait);  // the last report of the request: no call of it is pending
     }
 }
 
@@ -108,8 +122,7 @@ void httpClose(HttpRequest* request) {
     if (request->request) {
         InternetCloseHandle(request->request);
     } else if (request->wait) {
-        CloseHandle(request->wait->done);
-        free(request->wait);
+        freeWait(request->wait);
     }
     if (request->connection) InternetCloseHandle(request->connection);
     request->request = nullptr;
@@ -137,9 +150,10 @@ int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* o
     DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
     if (!isLocalUrl(url)) flags |= INTERNET_FLAG_SECURE;
     if (!InternetCrackUrlA(url, 0, 0, &parts)) goto failed;
-    out->wait = (HttpWait*)calloc(1, sizeof(HttpWait));
+    out->wait = (HttpWait*)gHttpReallocate(nullptr, sizeof(HttpWait));
+    if (out->wait) *out->wait = HttpWait{};
     if (!out->wait || !(out->wait->done = CreateEventA(nullptr, FALSE, FALSE, nullptr))) {
-        free(out->wait);
+        gHttpReallocate(out->wait, 0);
         out->wait = nullptr;
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         goto failed;
@@ -180,41 +194,60 @@ failed:
     return 0;
 }
 
-int httpRead(HttpRequest* request, void* buffer, uint32_t size, uint32_t* got, Failure* failure) {
-    DWORD started = GetTickCount();
-    INTERNET_BUFFERSA& read = request->wait->read;
-    // Whatever has arrived, up to size; when nothing has, wait for the next
-    // bytes at most the receive limit, then take them.
-    for (;;) {
-        read = INTERNET_BUFFERSA{};
-        read.dwStructSize = sizeof(read);
-        read.lpvBuffer = buffer;
-        read.dwBufferLength = size;
-        BOOL ok = InternetReadFileExA(request->request, &read, IRF_NO_WAIT, (DWORD_PTR)request->wait);
-        if (ok) break;
-        if (GetLastError() != ERROR_IO_PENDING || !finished(FALSE, request->wait, gHttpLimits.receiveMs)) {
-            recordSystemFailure(failure, GetLastError(), GetTickCount() - started);
-            failure->httpStatus = request->status;
-            return 0;
-        }
-    }
-    request->received += read.dwBufferLength;
-    *got = read.dwBufferLength;
-    if (!keepsMinimumRate(request, GetTickCount(), gHttpLimits.rateWindowMs, gHttpLimits.rateMinBytes)) {
-        *failure = Failure{};
-        failure->reason = FAIL_SLOW;
-        failure->retryAfterSeconds = -1;
-        failure->httpStatus = request->status;
-        return 0;
-    }
-    return 1;
-}
-
 static void recordFailure(Failure* failure, int32_t reason, const HttpRequest* request) {
     *failure = Failure{};
     failure->reason = reason;
     failure->httpStatus = request->status;
     failure->retryAfterSeconds = request->retryAfterSeconds;
+}
+
+int httpRead(HttpRequest* request, const char** data, uint32_t* got, Failure* failure) {
+    DWORD started = GetTickCount();
+    HttpWait* wait = request->wait;
+    if (!wait->buffer) {
+        // A small body does not take the largest buffer.
+        uint64_t size = (uint64_t)HTTP_READ_SIZE;
+        if (request->hasLength && request->length < size) size = request->length;
+        wait->bufferSize = size > 0 ? (uint32_t)size : 1;
+        wait->buffer = (char*)gHttpReallocate(nullptr, wait->bufferSize);
+        if (!wait->buffer) {
+            recordFailure(failure, FAIL_MEMORY, request);
+            return 0;
+        }
+    }
+    INTERNET_BUFFERSA& read = wait->read;
+    // Whatever has arrived, up to the buffer's size; when nothing has, wait
+    // for the next bytes at most the receive limit, then take them.
+    for (;;) {
+        read = INTERNET_BUFFERSA{};
+        read.dwStructSize = sizeof(read);
+        read.lpvBuffer = wait->buffer;
+        read.dwBufferLength = wait->bufferSize;
+        if (gHttpReadObserver) gHttpReadObserver(wait, wait->buffer);
+        if (InternetReadFileExA(request->request, &read, IRF_NO_WAIT, (DWORD_PTR)wait)) break;
+        DWORD error = GetLastError();
+        int givenUp = 0;  // the read stays pending: its buffer is the library's until the handle closes
+        if (error == ERROR_IO_PENDING) {
+            givenUp = WaitForSingleObject(wait->done, gHttpLimits.receiveMs) != WAIT_OBJECT_0;
+            error = givenUp ? ERROR_INTERNET_TIMEOUT : wait->error;
+        }
+        if (error != ERROR_SUCCESS) {
+            if (gHttpReadObserver && !givenUp) gHttpReadObserver(wait, nullptr);
+            recordSystemFailure(failure, error, GetTickCount() - started);
+            failure->httpStatus = request->status;
+            return 0;
+        }
+    }
+    if (gHttpReadObserver) gHttpReadObserver(wait, nullptr);
+    request->received += read.dwBufferLength;
+    *data = wait->buffer;
+    *got = read.dwBufferLength;
+    if (!keepsMinimumRate(request, GetTickCount(), gHttpLimits.rateWindowMs, gHttpLimits.rateMinBytes)) {
+        recordFailure(failure, FAIL_SLOW, request);
+        failure->retryAfterSeconds = -1;
+        return 0;
+    }
+    return 1;
 }
 
 char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLength, Failure* failure) {
@@ -233,12 +266,18 @@ char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLe
         goto failed;
     }
     for (;;) {
-        // Room for one byte past the limit and the terminator: a body that
-        // reaches it is over the limit.
-        uint64_t cap = (uint64_t)limit + 2;
-        if (capacity - length < 4096 && capacity < cap) {
+        const char* data = nullptr;
+        uint32_t got = 0;
+        if (!httpRead(&request, &data, &got, failure)) goto failed;
+        if (got > limit - length) {
+            recordFailure(failure, FAIL_TOO_LARGE, &request);
+            goto failed;
+        }
+        // Room for the bytes and the terminator: the buffer doubles, up to the limit.
+        if (length + got + 1 > capacity) {
             uint64_t grown = capacity ? capacity * 2 : (uint64_t)HTTP_FIRST_CAPACITY;
-            if (grown > cap) grown = cap;
+            while (grown < length + got + 1) grown *= 2;
+            if (grown > (uint64_t)limit + 1) grown = (uint64_t)limit + 1;
             char* bigger = (char*)gHttpReallocate(buffer, (size_t)grown);
             if (!bigger) {
                 recordFailure(failure, FAIL_MEMORY, &request);
@@ -247,14 +286,9 @@ char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLe
             buffer = bigger;
             capacity = grown;
         }
-        uint32_t got = 0;
-        if (!httpRead(&request, buffer + length, (uint32_t)(capacity - length - 1), &got, failure)) goto failed;
         if (got == 0) break;
+        memcpy(buffer + length, data, got);
         length += got;
-        if (length > limit) {
-            recordFailure(failure, FAIL_TOO_LARGE, &request);
-            goto failed;
-        }
     }
     if (request.hasLength && length < request.length) {
         recordFailure(failure, FAIL_CUT, &request);
@@ -268,8 +302,7 @@ char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLe
     return buffer;
 
 failed:
-    // Closed first: the library may still hold the buffer of a read it gave up on.
     httpClose(&request);
-    free(buffer);
+    gHttpReallocate(buffer, 0);
     return nullptr;
 }

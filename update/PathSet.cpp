@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "update/Check.h"
 #include "update/ClientPath.h"
 
 static uint32_t* findSlot(const PathSet* set, const char* path) {
@@ -16,15 +17,16 @@ static uint32_t* findSlot(const PathSet* set, const char* path) {
 
 static int growSlots(PathSet* set) {
     uint32_t newCount = set->slotCount ? set->slotCount * 2 : 1024;
-    uint32_t* slots = (uint32_t*)calloc(newCount, sizeof(uint32_t));
+    uint32_t* slots = (uint32_t*)gCheckReallocate(nullptr, newCount * sizeof(uint32_t));
     if (!slots) return 0;
+    memset(slots, 0, newCount * sizeof(uint32_t));
     PathSet grown = *set;
     grown.slots = slots;
     grown.slotCount = newCount;
     for (uint32_t i = 0; i < set->slotCount; ++i) {
         if (set->slots[i]) *findSlot(&grown, set->text + set->slots[i] - 1) = set->slots[i];
     }
-    free(set->slots);
+    gCheckReallocate(set->slots, 0);
     *set = grown;
     return 1;
 }
@@ -41,7 +43,7 @@ int addPathOnce(PathSet* set, const char* path) {
         size_t capacity = set->textCapacity ? set->textCapacity : 65536;
         while (set->textUsed + size > capacity) capacity *= 2;
         if (capacity > UINT32_MAX) return 1;
-        char* text = (char*)realloc(set->text, capacity);
+        char* text = (char*)gCheckReallocate(set->text, capacity);
         if (!text) return 1;
         set->text = text;
         set->textCapacity = capacity;
@@ -54,7 +56,7 @@ int addPathOnce(PathSet* set, const char* path) {
 }
 
 void freePathSet(PathSet* set) {
-    free(set->text);
-    free(set->slots);
+    gCheckReallocate(set->text, 0);
+    gCheckReallocate(set->slots, 0);
     *set = PathSet{};
 }

@@ -56,7 +56,7 @@ static void fetchNews(void* internet, const char* base) {
 // created, this thread works the queue too, so no job is left unclaimed; the
 // queue and the list are only released after every started worker has ended.
 static int32_t downloadJobs(void* internet, const UpdateBases* bases, const AcceptedRelease* release,
-                            const ManifestEntry* jobs, int32_t jobCount) {
+                            const JobList* jobs) {
     OwnFiles ownFiles;
     collectOwnFiles(&ownFiles);
     DownloadQueue queue = {};
@@ -66,17 +66,20 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
     queue.firstBase = release->base;
     queue.objects = release->directives.objects;
     queue.jobs = jobs;
-    queue.jobCount = jobCount;
+    queue.jobCount = jobs->count;
     queue.ownFiles = &ownFiles;
     queue.nextJob = -1;
     queue.lastReportTick = GetTickCount();
-    for (int32_t i = 0; i < jobCount; ++i) queue.totalBytes = addSaturating(queue.totalBytes, jobs[i].size);
+    ManifestEntry job;
+    for (int32_t i = 0; i < jobs->count; ++i) {
+        if (readJob(jobs, i, &job)) queue.totalBytes = addSaturating(queue.totalBytes, job.size);
+    }
 
-    setStatus("Descargando %d archivo(s)...", jobCount);
+    setStatus("Descargando %d archivo(s)...", queue.jobCount);
     setProgress(0);
 
     HANDLE workers[MAX_DOWNLOAD_WORKERS];
-    DWORD wanted = jobCount < MAX_DOWNLOAD_WORKERS ? (DWORD)jobCount : (DWORD)MAX_DOWNLOAD_WORKERS;
+    DWORD wanted = queue.jobCount < MAX_DOWNLOAD_WORKERS ? (DWORD)queue.jobCount : (DWORD)MAX_DOWNLOAD_WORKERS;
     DWORD started = 0;
     for (DWORD i = 0; i < wanted; ++i) {
         HANDLE worker = gStartThread(downloadWorker, &queue);
@@ -122,13 +125,16 @@ DWORD WINAPI updateRun(void*) {
     JobList list = {};
     int32_t failed = checkManifest(manifest, &list), updated = 0;
     if (list.count > 0) {
-        int32_t jobFailures = downloadJobs(internet, &bases, &release, list.jobs, list.count);
+        int32_t jobFailures = downloadJobs(internet, &bases, &release, &list);
         failed += jobFailures;
         updated = list.count - jobFailures;
         // Downloaded or not, these files are hashed afresh next time.
-        for (int32_t i = 0; i < list.count; ++i) dropCacheEntry(list.jobs[i].path);
+        ManifestEntry job;
+        for (int32_t i = 0; i < list.count; ++i) {
+            if (readJob(&list, i, &job)) dropCacheEntry(job.path);
+        }
     }
-    free(list.jobs);
+    freeJobList(&list);
     saveCache();
     free(manifest);
     httpCloseInternet(internet);

@@ -170,7 +170,7 @@ static DWORD WINAPI warmPieces(void* argument) {
         pieces->cacheSaveMs = t4 - t3;
         pieces->jobs = list.count;
     }
-    free(list.jobs);
+    freeJobList(&list);
     free(news);
     free(manifest);
     httpCloseInternet(internet);
@@ -420,7 +420,8 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
                 good = InternetReadFile(plain, buffer, DOWNLOAD_BUFFER_SIZE, &bytesRead);
                 got = bytesRead;
             } else {
-                good = httpRead(&request, buffer, DOWNLOAD_BUFFER_SIZE, &got, &failure);
+                const char* data = nullptr;
+                good = httpRead(&request, &data, &got, &failure);
             }
             if (!good || got == 0) break;
             have += got;
