@@ -164,8 +164,9 @@ class WindowTest(unittest.TestCase):
         return [line for line in self.probe("boxes").splitlines() if line.startswith("box|")]
 
     def startLauncher(self):
+        # From a working folder other than its own, which neither it nor the game may rely on.
         self.proc = subprocess.Popen([ARGS.wine_run, os.path.join(self.client, "OrvelLauncher.exe")],
-                                     cwd=self.client, env=self.env(), stdin=subprocess.DEVNULL,
+                                     cwd=WORK, env=self.env(), stdin=subprocess.DEVNULL,
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         return self.waitUntil(lambda: self.proc.poll() is None and self.window(), "the window", 90)
 
@@ -211,10 +212,12 @@ class WindowTest(unittest.TestCase):
     def assertGameStartedOnce(self):
         starts = self.waitUntil(lambda: self.lines(os.path.join(self.client, "game-started.txt")), "main.exe")
         self.assertEqual(len(starts), 1, starts)
-        cwd, _, commandLine = starts[0].partition("|cmdline=")
-        self.assertEqual(cwd.lower().rstrip("\\"), "cwd=z:" + self.client.replace("/", "\\").lower())
-        self.assertEqual(commandLine.strip().strip('"').lower(), "z:" + os.path.join(
-            self.client, "main.exe").replace("/", "\\").lower())
+        # The client folder's main.exe ran in the client folder, though the launcher was started elsewhere.
+        started = dict(field.split("=", 1) for field in starts[0].split("|", 2))
+        client = "z:" + self.client.replace("/", "\\").lower()
+        self.assertEqual(started["cwd"].lower().rstrip("\\"), client)
+        self.assertEqual(started["exe"].lower(), client + "\\main.exe")
+        self.assertEqual(started["cmdline"].strip().strip('"').lower(), client + "\\main.exe")
 
     # --- the pointer and the keyboard --------------------------------------------
 
