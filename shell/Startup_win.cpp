@@ -5,6 +5,7 @@
 
 #include "shell/Config.h"
 #include "shell/LauncherState.h"
+#include "shell/SingleInstance.h"
 #include "shell/Text.h"
 #include "ui/Layout.h"
 #include "ui/Window.h"
@@ -57,6 +58,7 @@ static void createFonts() {
 static HWND createWindow(HINSTANCE instance) {
     WNDCLASSA windowClass = {};
     windowClass.style = CS_DROPSHADOW;
+    windowClass.cbWndExtra = FOLDER_WINDOW_EXTRA_BYTES;
     windowClass.lpfnWndProc = launcherWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESOURCE_ICON));
@@ -79,6 +81,9 @@ int runLauncher(HINSTANCE instance, int showCommand) {
                     "Orvel", MB_OK | MB_ICONERROR);
         return 0;
     }
+    // Another launcher runs in this folder: its window is in front now, and a
+    // second run would spoil the first one's files.
+    if (!claimClientFolder(s.clientDir, WINDOW_CLASS)) return 0;
     readConfig();
     httpInit();
     registerTitleFont(instance);
@@ -93,7 +98,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     DwmSetWindowAttribute(s.mainWindow, CORNER_PREFERENCE_ATTRIBUTE, &corners, sizeof(corners));
     publishStatusText("Iniciando...");
     ShowWindow(s.mainWindow, showCommand);
-    UpdateWindow(s.mainWindow);  // on screen before any network access
+    markFolderWindow(s.mainWindow);  // shown first, so that no later launcher restores a window not yet shown
+    UpdateWindow(s.mainWindow);      // on screen before any network access
     startUpdateRun(0);
 
     MSG message;
