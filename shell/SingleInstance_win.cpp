@@ -14,9 +14,9 @@
 // stays, as the cache does. The handle is not inheritable: main.exe never
 // holds the folder.
 //
-// A folder where the lock cannot be opened at all (read-only, or a path that
-// does not fit) takes no new file from a run either, so runs there cannot harm
-// each other: the launcher goes on without the lock rather than keep the
+// A folder where the lock cannot be opened at all (read-only media, no right
+// to add files) takes no new file from a run either, so runs there cannot
+// harm each other: the launcher goes on without the lock rather than keep the
 // player from the game.
 //
 // The holder's window is found by the folder's identity (volume serial and
@@ -101,11 +101,12 @@ static HWND findFolderWindow(const char* windowClass) {
 
 int claimClientFolder(const char* clientDir, const char* windowClass) {
     readFolderIdentity(clientDir);
+    // Listed in kOwnFileNames; start-up refuses a folder without room for those.
     char path[MAX_PATH];
-    int fits = formatText(path, sizeof(path), "%s\\OrvelLauncher.lock", clientDir);  // listed in kOwnFileNames
+    formatText(path, sizeof(path), "%s\\OrvelLauncher.lock", clientDir);
     ULONGLONG deadline = GetTickCount64() + CLAIM_WAIT_MS;
     for (;;) {
-        int lock = fits ? takeLock(path) : LOCK_UNAVAILABLE;
+        int lock = takeLock(path);
         if (lock == LOCK_TAKEN) return 1;
         HWND holder = findFolderWindow(windowClass);
         if (holder) {

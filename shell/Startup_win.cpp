@@ -9,6 +9,7 @@
 #include "shell/Text.h"
 #include "ui/Layout.h"
 #include "ui/Window.h"
+#include "update/ClientPath.h"
 #include "update/Http.h"
 #include "update/Status.h"
 
@@ -23,7 +24,9 @@ enum {
 static const char* const WINDOW_CLASS = "OrvelLauncher";
 
 // The client folder is the launcher's own folder. A path that does not fit
-// would make every file land in a cut folder, so such a start is refused.
+// would make every file land in a cut folder, and one without room for the
+// launcher's own files beside it would leave them unwritten (the lock that
+// keeps a second launcher out among them), so such a start is refused.
 static int findClientDir() {
     LauncherState& s = launcherState;
     DWORD length = GetModuleFileNameA(nullptr, s.clientDir, sizeof(s.clientDir));
@@ -31,6 +34,10 @@ static int findClientDir() {
     if (length == 0 || length >= sizeof(s.clientDir) || !lastBackslash) return 0;
     formatText(s.ownExeName, sizeof(s.ownExeName), "%s", lastBackslash + 1);
     *lastBackslash = 0;
+    char ownFile[CLIENT_DIR_SIZE];
+    for (int i = 0; i < kOwnFileNameCount; ++i) {
+        if (!formatText(ownFile, sizeof(ownFile), "%s\\%s", s.clientDir, kOwnFileNames[i])) return 0;
+    }
     return 1;
 }
 
