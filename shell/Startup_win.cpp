@@ -5,9 +5,11 @@
 
 #include "shell/Config.h"
 #include "shell/LauncherState.h"
+#include "shell/SingleInstance.h"
 #include "shell/Text.h"
 #include "ui/Layout.h"
 #include "ui/Window.h"
+#include "update/ClientPath.h"
 #include "update/Http.h"
 #include "update/Status.h"
 
@@ -22,7 +24,9 @@ enum {
 static const char* const WINDOW_CLASS = "OrvelLauncher";
 
 // The client folder is the launcher's own folder. A path that does not fit
-// would make every file land in a cut folder, so such a start is refused.
+// would make every file land in a cut folder, and one without room for the
+// launcher's own files beside it would leave them unwritten (the lock that
+// keeps a second launcher out among them), so such a start is refused.
 static int findClientDir() {
     LauncherState& s = launcherState;
     DWORD length = GetModuleFileNameA(nullptr, s.clientDir, sizeof(s.clientDir));
@@ -30,6 +34,10 @@ static int findClientDir() {
     if (length == 0 || length >= sizeof(s.clientDir) || !lastBackslash) return 0;
     formatText(s.ownExeName, sizeof(s.ownExeName), "%s", lastBackslash + 1);
     *lastBackslash = 0;
+    char ownFile[CLIENT_DIR_SIZE];
+    for (int i = 0; i < kOwnFileNameCount; ++i) {
+        if (!formatText(ownFile, sizeof(ownFile), "%s\\%s", s.clientDir, kOwnFileNames[i])) return 0;
+    }
     return 1;
 }
 
@@ -57,6 +65,7 @@ static void createFonts() {
 static HWND createWindow(HINSTANCE instance) {
     WNDCLASSA windowClass = {};
     windowClass.style = CS_DROPSHADOW;
+    windowClass.cbWndExtra = FOLDER_WINDOW_EXTRA_BYTES;
     windowClass.lpfnWndProc = launcherWindowProc;
     windowClass.hInstance = instance;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(RESOURCE_ICON));
@@ -79,6 +88,9 @@ int runLauncher(HINSTANCE instance, int showCommand) {
                     "Orvel", MB_OK | MB_ICONERROR);
         return 0;
     }
+    // Another launcher runs in this folder: its window is in front now, and a
+    // second run would spoil the first one's files.
+    if (!claimClientFolder(s.clientDir, WINDOW_CLASS)) return 0;
     readConfig();
     httpInit();
     registerTitleFont(instance);
@@ -93,7 +105,8 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     DwmSetWindowAttribute(s.mainWindow, CORNER_PREFERENCE_ATTRIBUTE, &corners, sizeof(corners));
     publishStatusText("Iniciando...");
     ShowWindow(s.mainWindow, showCommand);
-    UpdateWindow(s.mainWindow);  // on screen before any network access
+    markFolderWindow(s.mainWindow);  // shown first, so that no later launcher restores a window not yet shown
+    UpdateWindow(s.mainWindow);      // on screen before any network access
     startUpdateRun(0);
 
     MSG message;

@@ -6,9 +6,15 @@
 
 // Temporary names are listed too: a manifest naming one would be overwritten
 // by the launcher's next save, or would overwrite the file being saved.
-const char* const kOwnFileNames[] = {
-    "launcher.ini",      "OrvelLauncher.exe",     "OrvelLauncher.cache",   "OrvelLauncher.cache.new",
-    "OrvelLauncher.log", "OrvelLauncher.log.new", "OrvelLauncher.release", "OrvelLauncher.release.new"};
+const char* const kOwnFileNames[] = {"launcher.ini",
+                                     "OrvelLauncher.exe",
+                                     "OrvelLauncher.cache",
+                                     "OrvelLauncher.cache.new",
+                                     "OrvelLauncher.log",
+                                     "OrvelLauncher.log.new",
+                                     "OrvelLauncher.lock",
+                                     "OrvelLauncher.release",
+                                     "OrvelLauncher.release.new"};
 const int kOwnFileNameCount = (int)(sizeof(kOwnFileNames) / sizeof(kOwnFileNames[0]));
 
 static int equalsIgnoreCaseN(const char* a, const char* b, size_t length) {

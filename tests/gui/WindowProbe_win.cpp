@@ -1,9 +1,12 @@
 // What the Windows side of the prefix sees of top-level windows, for the GUI
 // tests (X11 tools cannot tell a window's Windows class or a box's texts).
 //   window_probe window CLASS TITLE
-//       "rect L T R B iconic 0|1", or "none"
+//       one "rect L T R B iconic 0|1 foreground 0|1 program PATH" line per
+//       such window, topmost first (PATH: its process's executable), or "none"
 //   window_probe restore CLASS TITLE
 //       restores the window from its minimised state
+//   window_probe short PATH
+//       the 8.3 short spelling of PATH
 //   window_probe boxes
 //       one "box|<caption>|<static text>|..." line per visible dialog (class "#32770")
 //   window_probe ink TEXT...
@@ -36,6 +39,19 @@ static BOOL CALLBACK printBox(HWND window, LPARAM) {
     EnumChildWindows(window, collectStatic, (LPARAM)line);
     printf("%s\n", line);
     return TRUE;
+}
+
+static void printWindow(HWND window) {
+    char program[MAX_PATH] = "?";
+    DWORD processId = 0, size = sizeof(program);
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process && !QueryFullProcessImageNameA(process, 0, program, &size)) strcpy(program, "?");
+    if (process) CloseHandle(process);
+    RECT r;
+    GetWindowRect(window, &r);
+    printf("rect %ld %ld %ld %ld iconic %d foreground %d program %s\n", r.left, r.top, r.right, r.bottom,
+           IsIconic(window) ? 1 : 0, GetForegroundWindow() == window ? 1 : 0, program);
 }
 
 // Drawn as the launcher draws its status line: the same font, slate on the dark band.
@@ -86,14 +102,16 @@ static void printInk(const char* text) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "window") == 0) {
-        HWND window = FindWindowA(argv[2], argv[3]);
-        if (!window) {
-            printf("none\n");
-            return 0;
-        }
-        RECT r;
-        GetWindowRect(window, &r);
-        printf("rect %ld %ld %ld %ld iconic %d\n", r.left, r.top, r.right, r.bottom, IsIconic(window) ? 1 : 0);
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, argv[2], argv[3])) != nullptr) printWindow(window);
+        if (!FindWindowA(argv[2], argv[3])) printf("none\n");
+        return 0;
+    }
+    if (argc == 3 && strcmp(argv[1], "short") == 0) {
+        char path[MAX_PATH];
+        DWORD length = GetShortPathNameA(argv[2], path, sizeof(path));
+        if (length == 0 || length >= sizeof(path)) return 1;
+        printf("%s\n", path);
         return 0;
     }
     if (argc == 4 && strcmp(argv[1], "restore") == 0) {
@@ -108,6 +126,6 @@ int main(int argc, char** argv) {
         EnumWindows(printBox, 0);
         return 0;
     }
-    fprintf(stderr, "usage: window_probe window|restore CLASS TITLE | boxes | ink TEXT...\n");
+    fprintf(stderr, "usage: window_probe window|restore CLASS TITLE | short PATH | boxes | ink TEXT...\n");
     return 2;
 }

@@ -96,7 +96,7 @@ class Shot:
 class WindowTest(unittest.TestCase):
 
     def setUp(self):
-        self.proc, self.case, self.origin = None, None, CENTRED[:2]
+        self.proc, self.case, self.origin, self.procs, self.cases = None, None, CENTRED[:2], [], []
         self.addCleanup(self.stopLauncher)
         self.park()
 
@@ -105,6 +105,7 @@ class WindowTest(unittest.TestCase):
     def makeClient(self, case, body, webUrl, game=True):
         """Publishes one file (and news) for case and makes a client folder for it."""
         self.case = case
+        self.cases.append(case)
         release = pathlib.Path(ROOT, case)
         release.mkdir()
         (release / "data.bin").write_bytes(body)
@@ -137,12 +138,12 @@ class WindowTest(unittest.TestCase):
         """Holds the answer for one of this case's files until released."""
         self.fault(name, {"hold": self.case + "-" + until})
 
-    def release(self, hold):
-        open(os.path.join(ROOT, ".release-%s-%s" % (self.case, hold)), "w").close()
+    def release(self, hold, case=None):
+        open(os.path.join(ROOT, ".release-%s-%s" % (case or self.case, hold)), "w").close()
 
-    def requests(self, name):
+    def requests(self, name, case=None):
         with open(os.environ["ORVEL_TEST_LOG"]) as f:
-            return sum(json.loads(line)["path"] == "/%s/%s" % (self.case, name) for line in f)
+            return sum(json.loads(line)["path"] == "/%s/%s" % (case or self.case, name) for line in f)
 
     def lines(self, path):
         return pathlib.Path(path).read_text(errors="replace").splitlines() if os.path.exists(path) else []
@@ -160,27 +161,41 @@ class WindowTest(unittest.TestCase):
         facts = self.probe("window", "OrvelLauncher", "Orvel").split()
         return None if facts == ["none"] else tuple(int(w) for w in facts[1:5]) + (facts[6] == "1",)
 
+    def launchers(self):
+        """(case, iconic, in front) of each launcher window, sorted; its case from the folder of its program."""
+        lines = self.probe("window", "OrvelLauncher", "Orvel").splitlines()
+        return [] if lines == ["none"] else sorted((line.split(" program ")[1].split("\\")[-2].split()[0].lower(),
+                                                    line.split()[6] == "1", line.split()[8] == "1") for line in lines)
+
     def boxes(self):
         return [line for line in self.probe("boxes").splitlines() if line.startswith("box|")]
 
+    def launch(self, exe=None):
+        """Starts a launcher from a working folder other than its own, which neither it nor the game may rely on."""
+        proc = subprocess.Popen([ARGS.wine_run, exe or os.path.join(self.client, "OrvelLauncher.exe")], cwd=WORK,
+                                env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.procs.append(proc)
+        return proc
+
     def startLauncher(self):
-        self.proc = subprocess.Popen([ARGS.wine_run, os.path.join(self.client, "OrvelLauncher.exe")],
-                                     cwd=self.client, env=self.env(), stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.proc = self.launch()
         return self.waitUntil(lambda: self.proc.poll() is None and self.window(), "the window", 90)
 
     def stopLauncher(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.kill()  # the launcher's own process only: other programs share the prefix
-            self.proc.wait(30)
-        if self.proc:
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.kill()  # the launcher's own process only: other programs share the prefix
+                proc.wait(30)
+        if self.procs:
             self.waitUntil(lambda: self.window() is None, "the window to go")
-        for hold in ("run", "repair") if self.case else ():
-            self.release(hold)  # frees the server's threads
+        for case in self.cases:
+            for hold in ("run", "repair"):
+                self.release(hold, case)  # frees the server's threads
 
-    def exitCode(self, what):
+    def exitCode(self, what, proc=None):
         try:
-            return self.proc.wait(30)
+            return (proc or self.proc).wait(30)
         except subprocess.TimeoutExpired:
             self.fail("the launcher did not exit after " + what)
 
@@ -211,10 +226,12 @@ class WindowTest(unittest.TestCase):
     def assertGameStartedOnce(self):
         starts = self.waitUntil(lambda: self.lines(os.path.join(self.client, "game-started.txt")), "main.exe")
         self.assertEqual(len(starts), 1, starts)
-        cwd, _, commandLine = starts[0].partition("|cmdline=")
-        self.assertEqual(cwd.lower().rstrip("\\"), "cwd=z:" + self.client.replace("/", "\\").lower())
-        self.assertEqual(commandLine.strip().strip('"').lower(), "z:" + os.path.join(
-            self.client, "main.exe").replace("/", "\\").lower())
+        # The client folder's main.exe ran in the client folder, though the launcher was started elsewhere.
+        started = dict(field.split("=", 1) for field in starts[0].split("|", 2))
+        client = "z:" + self.client.replace("/", "\\").lower()
+        self.assertEqual(started["cwd"].lower().rstrip("\\"), client)
+        self.assertEqual(started["exe"].lower(), client + "\\main.exe")
+        self.assertEqual(started["cmdline"].strip().strip('"').lower(), client + "\\main.exe")
 
     # --- the pointer and the keyboard --------------------------------------------
 
@@ -321,6 +338,40 @@ class WindowTest(unittest.TestCase):
         self.click(PLAY)
         self.assertEqual(self.exitCode("a click on JUGAR"), 0)
         self.assertGameStartedOnce()
+
+    def test_one_launcher_per_client_folder(self):
+        self.makeClient("other", os.urandom(100), "")
+        other = os.path.join(self.client, "OrvelLauncher.exe")
+        self.makeClient("once", os.urandom(100), "")
+        self.hold("data.bin", "run")
+        exe = os.path.join(self.client, "OrvelLauncher.exe")
+
+        # Two at once, one through a link to the folder and in capitals: one window, and the other ends with 0.
+        os.symlink(self.client, os.path.join(WORK, "once link"))
+        capitals = "Z:" + os.path.join(WORK, "once link", "OrvelLauncher.exe").replace("/", "\\").upper()
+        both = [self.launch(), self.launch(capitals)]
+        ended = self.waitUntil(lambda: [p for p in both if p.poll() is not None], "one of two launchers to end", 60)
+        self.assertEqual([p.returncode for p in ended], [0])
+        self.proc = next(p for p in both if p not in ended)
+        self.assertEqual(self.waitUntil(self.launchers, "the window"), [("once", False, True)])
+
+        # One more in the folder, by its 8.3 name, restores the minimised window and brings it to the front.
+        self.shot(lambda s: not s.playEnabled(), "the run")
+        self.click(MINIMIZE)
+        self.waitUntil(lambda: self.launchers()[0][1], "the window to be minimised")
+        short = self.probe("short", "Z:" + exe.replace("/", "\\")).strip()
+        self.assertNotIn("once client", short.lower())
+        self.assertEqual(self.exitCode("a start in a held folder", self.launch(short)), 0)
+        self.waitUntil(lambda: self.launchers() == [("once", False, True)], "the window restored and in front")
+
+        # A launcher in another folder runs, in front; one more in the first folder brings that one's window back.
+        self.launch(other)
+        self.waitUntil(lambda: self.requests("data.bin", "other") == 1, "the other folder's run")
+        self.assertEqual(self.launchers(), [("once", False, False), ("other", False, True)])
+        self.assertEqual(self.exitCode("a start in a held folder", self.launch()), 0)
+        self.waitUntil(lambda: self.launchers() == [("once", False, True), ("other", False, False)],
+                       "the first window in front")
+        self.assertEqual([self.requests("manifest.txt", case) for case in ("once", "other")], [1, 1])
 
     def test_minimise_and_escape_during_a_run(self):
         self.makeClient("escape", os.urandom(100), "")
