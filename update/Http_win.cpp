@@ -45,7 +45,10 @@ static void CALLBACK onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status,
     HttpWait* wait = (HttpWait*)context;
     if (!wait) return;
     if (status == INTERNET_STATUS_REQUEST_COMPLETE) {
-        wait->error = ((const INTERNET_ASYNC_RESULT*)info)->dwError;
+        // dwError means something only when the call failed: a completed
+        // InternetQueryDataAvailable reports its byte count there.
+        const INTERNET_ASYNC_RESULT* result = (const INTERNET_ASYNC_RESULT*)info;
+        wait->error = result->dwResult ? ERROR_SUCCESS : result->dwError;
         SetEvent(wait->done);
     } else if (status == INTERNET_STATUS_HANDLE_CLOSING) {
         freeWait(wait);  // the last report of the request: no call of it is pending
@@ -216,27 +219,40 @@ int httpRead(HttpRequest* request, const char** data, uint32_t* got, Failure* fa
         }
     }
     INTERNET_BUFFERSA& read = wait->read;
-    // Whatever has arrived, up to the buffer's size; when nothing has, wait
-    // for the next bytes at most the receive limit, then take them.
-    for (;;) {
+    // First wait until bytes have arrived (or the body has ended), at most the
+    // receive limit, with InternetQueryDataAvailable, which holds no buffer;
+    // then read what is there. So a read of ours does not stay pending: what
+    // a pending read hands over on completion differs (Windows documents that
+    // it fills the buffer; Wine only says that data has come).
+    DWORD available = 0, error = ERROR_SUCCESS;
+    int givenUp = 0;  // a read stays pending: its buffer is the library's until the handle closes
+    if (!InternetQueryDataAvailable(request->request, &available, 0, (DWORD_PTR)wait)) {
+        error = GetLastError();
+        if (error == ERROR_IO_PENDING) {
+            int completed = WaitForSingleObject(wait->done, gHttpLimits.receiveMs) == WAIT_OBJECT_0;
+            error = completed ? wait->error : ERROR_INTERNET_TIMEOUT;
+        }
+    }
+    if (error == ERROR_SUCCESS) {
         read = INTERNET_BUFFERSA{};
         read.dwStructSize = sizeof(read);
         read.lpvBuffer = wait->buffer;
         read.dwBufferLength = wait->bufferSize;
         if (gHttpReadObserver) gHttpReadObserver(wait, wait->buffer);
-        if (InternetReadFileExA(request->request, &read, IRF_NO_WAIT, (DWORD_PTR)wait)) break;
-        DWORD error = GetLastError();
-        int givenUp = 0;  // the read stays pending: its buffer is the library's until the handle closes
-        if (error == ERROR_IO_PENDING) {
-            givenUp = WaitForSingleObject(wait->done, gHttpLimits.receiveMs) != WAIT_OBJECT_0;
-            error = givenUp ? ERROR_INTERNET_TIMEOUT : wait->error;
+        if (!InternetReadFileExA(request->request, &read, IRF_NO_WAIT, (DWORD_PTR)wait)) {
+            error = GetLastError();
+            // Pending although bytes had come: what its completion hands over
+            // cannot be told, so the transfer breaks off and resumes from what
+            // was counted.
+            givenUp = error == ERROR_IO_PENDING;
+            if (givenUp) error = ERROR_INTERNET_CONNECTION_ABORTED;
         }
-        if (error != ERROR_SUCCESS) {
-            if (gHttpReadObserver && !givenUp) gHttpReadObserver(wait, nullptr);
-            recordSystemFailure(failure, error, GetTickCount() - started);
-            failure->httpStatus = request->status;
-            return 0;
-        }
+    }
+    if (error != ERROR_SUCCESS) {
+        if (gHttpReadObserver && !givenUp) gHttpReadObserver(wait, nullptr);
+        recordSystemFailure(failure, error, GetTickCount() - started);
+        failure->httpStatus = request->status;
+        return 0;
     }
     if (gHttpReadObserver) gHttpReadObserver(wait, nullptr);
     request->received += read.dwBufferLength;
