@@ -50,6 +50,9 @@ void formatFailureDetail(char* out, const Failure* f, const char* systemText) {
         case FAIL_PATH_TOO_LONG:
             formatText(out, RUN_LOG_DETAIL_SIZE, "the path does not fit under the client folder");
             return;
+        case FAIL_INSECURE_REDIRECT:
+            formatText(out, RUN_LOG_DETAIL_SIZE, "the server redirected the request to plain HTTP");
+            return;
     }
     if (f->systemError != 0) {
         formatText(out, RUN_LOG_DETAIL_SIZE, "error %lu: %s", (unsigned long)f->systemError,
