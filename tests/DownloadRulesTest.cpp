@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <string>
+#include <tuple>
 
 #include "update/Download.h"
 #include "update/Failure.h"
@@ -15,24 +16,20 @@ namespace {
 std::string fileUrl(const std::string& base, const std::string& path) {
     char url[FILE_URL_SIZE];
     memset(url, '#', sizeof(url));
-    buildFileUrl(url, base.c_str(), path.c_str());
-    return url;
+    if (buildFileUrl(url, base.c_str(), path.c_str())) return url;
+    return url[0] ? "<cut>" : "<none>";
 }
 
-TEST(FileUrl, ConvertsBackslashesAndSpacesOnly) {
-    EXPECT_EQ("http://127.0.0.1:8000/folder/my%20file.bin", fileUrl("http://127.0.0.1:8000/", "folder\\my file.bin"));
-    // Nothing else is escaped: the server sees these bytes as they are.
-    EXPECT_EQ("https://h.invalid/100%/x#y?z&\xe9", fileUrl("https://h.invalid/", "100%\\x#y?z&\xe9"));
-}
-
-TEST(FileUrl, StopsGrowingPastCharacter1019) {
-    std::string base = "https://h.invalid/";
-    std::string filler(1019 - base.size(), 'a');  // the URL reaches exactly 1,019
-    // The character that takes it past 1,019 still goes in, and nothing after it.
-    EXPECT_EQ(base + filler + "b", fileUrl(base, filler + "bcd"));
-    EXPECT_EQ(base + filler + "%20", fileUrl(base, filler + " cd"));
-    // A base that is already too long is cut and gets no path at all.
-    EXPECT_EQ(std::string(1023, 'u'), fileUrl(std::string(1100, 'u'), "x"));
+TEST(FileUrl, EscapesEveryByteButTheUnreservedOnesAndNeverCutsAnEscape) {
+    const std::string base = "http://127.0.0.1:8000/", fill(1023 - base.size() - 3, 'a');
+    // clang-format off
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {base, "data\\my 100%/a#b?c&d=+[]{}';\"\xe9~._-", base + "data/my%20100%25/a%23b%3Fc%26d%3D%2B%5B%5D%7B%7D%27%3B%22%E9~._-"},
+        // 1,023 characters fit; a URL one longer is none at all, never cut.
+        {base, fill + "%", base + fill + "%25"}, {base, fill + "a%", "<none>"}, {base, fill + "abcd", "<none>"},
+        {std::string(1100, 'u'), "x", "<none>"}};
+    // clang-format on
+    for (const auto& [base, path, url] : cases) EXPECT_EQ(url, fileUrl(base, path)) << path;
 }
 
 TEST(DownloadProgress, StaysBelowFullWhateverTheSizesClaim) {

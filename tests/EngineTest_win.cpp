@@ -222,7 +222,8 @@ TEST_F(Engine, AManifestThatCannotBeHadWholeMeansPlayAnyway) {
 TEST_F(Engine, FullCourseOverLocalhostWithItsTextsInOrder) {
     useUrl("http://localhost:" + envOr("ORVEL_TEST_HTTP_PORT", "0") + "/" + name + "/");
     publish("a.bin", contentOf(3000, 1));
-    publish("data\\my file.bin", contentOf(70000, 2));
+    const char* odd = "data\\my file %41 #1 [a+b]{c}'d;e=f&g.bin";  // a blank and what a URL cannot hold
+    publish(odd, contentOf(70000, 2));
     writeManifest();
     RunResult run = runUpdate(0);
     EXPECT_EQ((std::vector<std::string>{"Buscando actualizaciones...", "Verificando archivos...",
@@ -232,9 +233,9 @@ TEST_F(Engine, FullCourseOverLocalhostWithItsTextsInOrder) {
     EXPECT_EQ(1, run.doneMessages);
     EXPECT_EQ(1u, run.outcome);
     EXPECT_EQ(1000, run.published.back().progressPermille);
-    // Spaces and backslashes make the URL, not the local name.
-    EXPECT_EQ(1, requestsFor("data/my%20file.bin"));
-    EXPECT_EQ(contentOf(70000, 2), readFile(local("data\\my file.bin")));
+    // Escapes and "/" make the URL, not the local name.
+    EXPECT_EQ(1, requestsFor("data/my%20file%20%2541%20%231%20%5Ba%2Bb%5D%7Bc%7D%27d%3Be%3Df%26g.bin"));
+    EXPECT_EQ(contentOf(70000, 2), readFile(local(odd)));
     EXPECT_EQ(contentOf(3000, 1), readFile(local("a.bin")));
     ASSERT_FALSE(run.painted.empty());
     EXPECT_EQ(1000, run.painted.back().progressPermille);

@@ -12,7 +12,6 @@
 
 enum {
     FILE_URL_SIZE = 1024,
-    FILE_URL_STOP_LENGTH = 1019,  // no path character is added past this length
     LOCAL_PATH_SIZE = 260,
     MAX_DOWNLOAD_WORKERS = 8,
     DOWNLOAD_REPORT_EVERY = 10,
@@ -48,9 +47,11 @@ unsigned long __stdcall downloadWorker(void* queue);
 // Pause unit of the retries, a second; tests shorten it.
 extern uint32_t gRetryPauseUnitMs;
 
-// updateUrl followed by path with spaces as %20 and backslashes as "/".
-// Stops adding path characters once the URL is longer than 1,019 characters.
-void buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const char* path);
+// updateUrl followed by path with separators as "/" and every byte other
+// than A-Z a-z 0-9 - . _ ~ percent-encoded, so that "%", "#" or "?" in a name
+// reach the server as part of it. Returns 0, with out empty, when the URL
+// would not fit in 1,023 characters: a cut URL could name another file.
+int buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const char* path);
 
 // "<clientDir>\<path>". Returns 0 when it would not fit in 259 characters:
 // a cut path could name another file.

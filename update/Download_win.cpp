@@ -317,8 +317,8 @@ static int downloadJob(Worker* worker, const ManifestEntry* job) {
     JobFiles files;
     Failure failure = {};
     int tries = 0, allowResume = 1;
-    buildFileUrl(files.url, launcherState.updateUrl, job->path);
-    if (!buildJobPaths(launcherState.clientDir, job->path, files.target, files.part)) {
+    if (!buildFileUrl(files.url, launcherState.updateUrl, job->path) ||
+        !buildJobPaths(launcherState.clientDir, job->path, files.target, files.part)) {
         failWith(&failure, FAIL_PATH_TOO_LONG, 0);
     } else if (isOwnFile(queue->ownFiles, files.target) || isOwnFile(queue->ownFiles, files.part)) {
         failWith(&failure, FAIL_OWN_FILE, 0);
