@@ -32,6 +32,21 @@ TEST(FileUrl, EscapesEveryByteButTheUnreservedOnesAndNeverCutsAnEscape) {
     for (const auto& [base, path, url] : cases) EXPECT_EQ(url, fileUrl(base, path)) << path;
 }
 
+// The ANSI CreateDirectoryA makes folders of at most 247 characters.
+TEST(JobPaths, AreRefusedWhenWindowsCouldNotMakeTheFileOrItsFolder) {
+    const std::string dir = "C:\\" + std::string(37, 'c');  // 40 characters
+    // clang-format off
+    const std::pair<std::string, bool> cases[] = {
+        {std::string(206, 'f') + "\\a.bin", true}, {std::string(207, 'f') + "\\a.bin", false},  // folders of 247, 248
+        {std::string(100, 'f') + "/" + std::string(106, 'g') + "/b", false},
+        {std::string(213, 'n'), true}, {std::string(214, 'n'), false}};  // no folder: 254 characters and ".part"
+    // clang-format on
+    char target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE];
+    for (const auto& [path, built] : cases) {
+        EXPECT_EQ(built, (bool)buildJobPaths(dir.c_str(), path.c_str(), target, part)) << path.size();
+    }
+}
+
 TEST(DownloadProgress, StaysBelowFullWhateverTheSizesClaim) {
     const struct {
         uint64_t done, total;

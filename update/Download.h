@@ -13,6 +13,7 @@
 enum {
     FILE_URL_SIZE = 1024,
     LOCAL_PATH_SIZE = 260,
+    CLIENT_FOLDER_MAX_LENGTH = 247,  // what CreateDirectoryA makes: 248 characters with the terminator
     MAX_DOWNLOAD_WORKERS = 8,
     DOWNLOAD_REPORT_EVERY = 10,
     DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // what one worker holds, whatever the file's size
@@ -57,8 +58,13 @@ int buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const cha
 // a cut path could name another file.
 int buildLocalPath(char* out /* LOCAL_PATH_SIZE */, const char* clientDir, const char* path);
 
+// Whether the folder that holds path in the client folder can be made: the
+// ANSI CreateDirectoryA takes at most 247 characters (Wine takes more).
+int clientFolderFits(const char* clientDir, const char* path);
+
 // "<clientDir>\<path>" and the same with ".part". Returns 0 when either would
-// not fit in 259 characters: a cut path could name another file.
+// not fit in 259 characters (a cut path could name another file) or when the
+// file's folder could not be made.
 int buildJobPaths(const char* clientDir, const char* path, char* target /* LOCAL_PATH_SIZE */,
                   char* part /* LOCAL_PATH_SIZE */);
 

@@ -47,8 +47,16 @@ int buildLocalPath(char* out, const char* clientDir, const char* path) {
     return 1;
 }
 
+int clientFolderFits(const char* clientDir, const char* path) {
+    const char* last = nullptr;
+    for (const char* p = path; *p; ++p) {
+        if (isClientPathSeparator(*p)) last = p;
+    }
+    return !last || strlen(clientDir) + 1 + (size_t)(last - path) <= CLIENT_FOLDER_MAX_LENGTH;
+}
+
 int buildJobPaths(const char* clientDir, const char* path, char* target, char* part) {
-    if (!buildLocalPath(target, clientDir, path)) return 0;
+    if (!clientFolderFits(clientDir, path) || !buildLocalPath(target, clientDir, path)) return 0;
     return formatText(part, LOCAL_PATH_SIZE, "%s.part", target);
 }
 

@@ -35,9 +35,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(fits == (dirLength + 1 + pathLength < LOCAL_PATH_SIZE));
     FUZZ_CHECK(!fits || (!memcmp(local, dir.data(), dirLength) && local[dirLength] == '\\' &&
                          !strcmp(local + dirLength + 1, path.data())));
+    // A job's folder is one the ANSI CreateDirectoryA can make.
     if (buildJobPaths(dir.data(), path.data(), target, part)) {
         FUZZ_CHECK(fits && !strcmp(target, local) && strnlen(part, sizeof(part)) < sizeof(part) &&
                    !strcmp(part + strlen(target), ".part"));
+        size_t folder = 0;
+        for (size_t i = dirLength + 1; target[i]; ++i) folder = target[i] == '\\' || target[i] == '/' ? i : folder;
+        FUZZ_CHECK(folder <= 247);
     }
     return 0;
 }
