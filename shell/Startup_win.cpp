@@ -8,6 +8,7 @@
 #include "shell/Text.h"
 #include "ui/Layout.h"
 #include "ui/Window.h"
+#include "update/ClientPath.h"
 #include "update/Http.h"
 #include "update/Status.h"
 
@@ -79,6 +80,7 @@ int runLauncher(HINSTANCE instance, int showCommand) {
                     "Orvel", MB_OK | MB_ICONERROR);
         return 0;
     }
+    initClientPathRules();
     readConfig();
     httpInit();
     registerTitleFont(instance);

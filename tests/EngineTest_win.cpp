@@ -21,6 +21,7 @@
 #include "tests/WinTestSupport.h"
 #include "update/Cache.h"
 #include "update/Check.h"
+#include "update/ClientPath.h"
 #include "update/Download.h"
 #include "update/Http.h"
 #include "update/Signature.h"
@@ -335,9 +336,9 @@ TEST_F(Engine, AHostileManifestCannotReachTheLaunchersFilesOrDevices) {
     placeLocal("launcher.ini", "[Launcher]\r\nUpdateUrl=https://mine.example.invalid/\r\n");
     placeLocal("OrvelLauncher.exe", "the launcher");
     std::string hostile = "[Launcher]\r\nUpdateUrl=https://thief.example.invalid/\r\n";
-    for (const char* path : {"launcher.ini.", "launcher.ini ", "./launcher.ini", ".\\launcher.ini", "LAUNCHER.INI",
-                             "OrvelLauncher.cache", "OrvelLauncher.log", "orvellauncher.exe", "x.bin.part", "CON",
-                             "nul.txt", "COM1", "aux.dat", "sub\\PRN", "LPT1.log", "com\xb9"}) {
+    // One of each kind: the rules' own test holds every spelling.
+    for (const char* path : {"launcher.ini.", ".\\launcher.ini", "LAUNCHER.INI", "OrvelLauncher.log\\x",
+                             "orvellauncher.exe", "x.bin.part", "nul.txt", "sub\\PRN", "com\xb9"}) {
         list(sha256OfBytes(hostile), hostile.size(), path);
     }
     const char* lookAlikes[] = {"launcher.ini.bak",   "console.txt",           "nullable.dat",     "com10.txt",
@@ -362,7 +363,7 @@ TEST_F(Engine, AHostileManifestCannotReachTheLaunchersFilesOrDevices) {
     std::string log = runLog();
     size_t skipped = 0;
     for (size_t at = 0; (at = log.find("\tline-skipped\t", at)) != std::string::npos; ++at) ++skipped;
-    EXPECT_EQ(16u, skipped) << log;
+    EXPECT_EQ(9u, skipped) << log;
     if (hasAlias) {
         EXPECT_EQ(std::vector<std::string>{"file-failed\town-file"}, logOf(alias));
     }
@@ -885,5 +886,6 @@ TEST_F(EngineHttps, ThisPrefixTrustsTheTestCaAndNoHostRoot) {
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     httpInit();
+    initClientPathRules();
     return RUN_ALL_TESTS();
 }
