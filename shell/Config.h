@@ -15,9 +15,15 @@ void normaliseUpdateUrl(char* url, int size);
 void normaliseWebUrl(char* url);
 
 // Whether the update run may use updateUrl: HTTPS anywhere, or plain HTTP to
-// this machine, and the trailing "/" that normalisation adds.
+// this machine, and the trailing "/" that normalisation adds; never with user
+// information ("@" before the path).
 int isAcceptedUpdateUrl(const char* url);
 
 // Plain HTTP to this machine ("http://127.0.0.1" or "http://localhost", then
-// a port, a path or nothing): such requests get no secure-channel flag.
+// a port of digits, a path or nothing, and no "@" anywhere): such requests
+// get no secure-channel flag.
 int isLocalUrl(const char* url);
+
+// Where a transfer ended after the library followed redirects: HTTPS, or
+// plain HTTP to this machine when that is what was asked for.
+int keepsHttps(const char* askedUrl, const char* finalUrl);

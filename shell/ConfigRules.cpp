@@ -18,19 +18,42 @@ void normaliseWebUrl(char* url) {
     if (url[0] != 0 && !startsWithIgnoreCase(url, "https://")) url[0] = 0;
 }
 
-// The host must end with the prefix: "http://localhost.example.com/" is
-// another machine, and plain HTTP to it would be neither local nor safe.
+// The host as the internet library reads it: everything between "//" and the
+// port or the path. A URL whose host is exactly 127.0.0.1 or localhost, with
+// at most a port of digits after it and then "/" or nothing, cannot be read
+// as another host: no "@" (user information puts the real host after it), no
+// "\", "?", "#" or blank that one reader ends the host at and another not,
+// no name that merely begins like the local one ("localhost.example.com").
 int isLocalUrl(const char* url) {
-    for (const char* local : {"http://127.0.0.1", "http://localhost"}) {
-        if (!startsWithIgnoreCase(url, local)) continue;
-        char next = url[strlen(local)];
-        return next == 0 || next == ':' || next == '/';
+    if (!startsWithIgnoreCase(url, "http://") || strchr(url, '@')) return 0;
+    const char* host = url + strlen("http://");
+    for (const char* local : {"127.0.0.1", "localhost"}) {
+        if (!startsWithIgnoreCase(host, local)) continue;
+        const char* p = host + strlen(local);
+        if (*p == ':') {
+            const char* digits = ++p;
+            long port = 0;
+            for (; *p >= '0' && *p <= '9' && p - digits < 5; ++p) port = port * 10 + (*p - '0');
+            if (p == digits || port > 65535) return 0;
+        }
+        return *p == 0 || *p == '/';
     }
     return 0;
 }
 
+// User information ("name:password@") before the path is refused outright:
+// it hides which host is contacted and has no use for a public update server.
 int isAcceptedUpdateUrl(const char* url) {
     size_t length = strlen(url);
     if (length == 0 || url[length - 1] != '/') return 0;
-    return startsWithIgnoreCase(url, "https://") || isLocalUrl(url);
+    if (isLocalUrl(url)) return 1;
+    if (!startsWithIgnoreCase(url, "https://")) return 0;
+    const char* host = url + strlen("https://");
+    size_t authority = strcspn(host, "/");
+    return memchr(host, '@', authority) == nullptr;
+}
+
+int keepsHttps(const char* askedUrl, const char* finalUrl) {
+    if (startsWithIgnoreCase(finalUrl, "https://")) return 1;
+    return isLocalUrl(askedUrl) && isLocalUrl(finalUrl);
 }

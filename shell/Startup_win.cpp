@@ -91,6 +91,7 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     // Another launcher runs in this folder: its window is in front now, and a
     // second run would spoil the first one's files.
     if (!claimClientFolder(s.clientDir, WINDOW_CLASS)) return 0;
+    initClientPathRules();
     readConfig();
     httpInit();
     registerTitleFont(instance);

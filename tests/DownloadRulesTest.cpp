@@ -3,7 +3,12 @@
 #include <string.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "shell/LauncherState.h"
+#include "update/Cache.h"
+#include "update/ClientPath.h"
 #include "update/Download.h"
 #include "update/Failure.h"
 #include "update/FolderListing.h"
@@ -15,24 +20,35 @@ namespace {
 std::string fileUrl(const std::string& base, const std::string& path) {
     char url[FILE_URL_SIZE];
     memset(url, '#', sizeof(url));
-    buildFileUrl(url, base.c_str(), path.c_str());
-    return url;
+    if (buildFileUrl(url, base.c_str(), path.c_str())) return url;
+    return url[0] ? "<cut>" : "<none>";
 }
 
-TEST(FileUrl, ConvertsBackslashesAndSpacesOnly) {
-    EXPECT_EQ("http://127.0.0.1:8000/folder/my%20file.bin", fileUrl("http://127.0.0.1:8000/", "folder\\my file.bin"));
-    // Nothing else is escaped: the server sees these bytes as they are.
-    EXPECT_EQ("https://h.invalid/100%/x#y?z&\xe9", fileUrl("https://h.invalid/", "100%\\x#y?z&\xe9"));
+TEST(FileUrl, EscapesEveryByteButTheUnreservedOnesAndNeverCutsAnEscape) {
+    const std::string base = "http://127.0.0.1:8000/", fill(1023 - base.size() - 3, 'a');
+    // clang-format off
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        {base, "data\\my 100%/a#b?c&d=+[]{}';\"\xe9~._-", base + "data/my%20100%25/a%23b%3Fc%26d%3D%2B%5B%5D%7B%7D%27%3B%22%E9~._-"},
+        // 1,023 characters fit; a URL one longer is none at all, never cut.
+        {base, fill + "%", base + fill + "%25"}, {base, fill + "a%", "<none>"}, {base, fill + "abcd", "<none>"},
+        {std::string(1100, 'u'), "x", "<none>"}};
+    // clang-format on
+    for (const auto& [base, path, url] : cases) EXPECT_EQ(url, fileUrl(base, path)) << path;
 }
 
-TEST(FileUrl, StopsGrowingPastCharacter1019) {
-    std::string base = "https://h.invalid/";
-    std::string filler(1019 - base.size(), 'a');  // the URL reaches exactly 1,019
-    // The character that takes it past 1,019 still goes in, and nothing after it.
-    EXPECT_EQ(base + filler + "b", fileUrl(base, filler + "bcd"));
-    EXPECT_EQ(base + filler + "%20", fileUrl(base, filler + " cd"));
-    // A base that is already too long is cut and gets no path at all.
-    EXPECT_EQ(std::string(1023, 'u'), fileUrl(std::string(1100, 'u'), "x"));
+// The ANSI CreateDirectoryA makes folders of at most 247 characters.
+TEST(JobPaths, AreRefusedWhenWindowsCouldNotMakeTheFileOrItsFolder) {
+    const std::string dir = "C:\\" + std::string(37, 'c');  // 40 characters
+    // clang-format off
+    const std::pair<std::string, bool> cases[] = {
+        {std::string(206, 'f') + "\\a.bin", true}, {std::string(207, 'f') + "\\a.bin", false},  // folders of 247, 248
+        {std::string(100, 'f') + "/" + std::string(106, 'g') + "/b", false},
+        {std::string(213, 'n'), true}, {std::string(214, 'n'), false}};  // no folder: 254 characters and ".part"
+    // clang-format on
+    char target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE];
+    for (const auto& [path, built] : cases) {
+        EXPECT_EQ(built, (bool)buildJobPaths(dir.c_str(), path.c_str(), target, part)) << path.size();
+    }
 }
 
 TEST(DownloadProgress, StaysBelowFullWhateverTheSizesClaim) {
@@ -116,41 +132,82 @@ TEST(Failures, OnlyPassingOnesAreTriedAgain) {
     EXPECT_EQ(9, retryPauseUnits(2, &asked));
 }
 
-TEST(PathSet, KeepsTheFirstOfEachPathAsWindowsReadsIt) {
+// The four places that compare client paths, holding the same paths: the
+// path set, the cache's index, a folder listing and the folders of a check.
+struct PathPlaces {
     PathSet set = {};
-    for (const char* path : {"data\\Map.bin", "data\\map.bin2", "caf\xc9", "caf\xe9"})
-        EXPECT_EQ(1, addPathOnce(&set, path));
-    for (const char* path : {"DATA\\map.BIN", "data/map.bin", "CAF\xc9"}) EXPECT_EQ(0, addPathOnce(&set, path));
-    for (int i = 0; i < 3000; ++i) ASSERT_EQ(1, addPathOnce(&set, ("f" + std::to_string(i)).c_str()));  // grows
-    for (int i = 0; i < 3000; i += 7) ASSERT_EQ(0, addPathOnce(&set, ("F" + std::to_string(i)).c_str()));
-    EXPECT_EQ(0, addPathOnce(&set, "Data/Map.bin"));
-    freePathSet(&set);
+    FolderMap folders = {};
+    FolderListing listing = {};
+    explicit PathPlaces(const std::vector<std::string>& paths) {
+        clearCache();
+        launcherState.cacheIndex.probes = 0;
+        for (const std::string& path : paths) {
+            ListedFile file = {path.size(), {}, 0};
+            holding(path);  // adds it to the set and the folders
+            addCacheEntry(path.c_str());
+            addListedFile(&listing, path.c_str(), &file);
+        }
+        finishListing(&listing);
+    }
+    ~PathPlaces() {
+        freePathSet(&set);
+        freeFolderMap(&folders);
+        freeListing(&listing);
+        clearCache();
+    }
+    // How many places hold path already (a folder is found by the first bytes of a file's path).
+    int holding(const std::string& path) {
+        uint32_t folderCount = folders.count;
+        folderStateFor(&folders, (path + "\\x").c_str(), path.size());
+        return !addPathOnce(&set, path.c_str()) + (findCacheEntry(path.c_str()) != nullptr) +
+               (findListedFile(&listing, path.c_str()) != nullptr) + (folders.count == folderCount);
+    }
+};
+
+TEST(PathFolding, AllowsNoTwoJobsForOneFileAndNeverFoldsATrailByte) {
+    static uint16_t pairs[65536];
+    for (int i = 0; i < 65536; ++i) pairs[i] = (uint16_t)i;
+    pairs[0x8281] = 0x8260;  // full-width a and A in code page 932
+    PathFolding ascii = asciiPathFolding(), latin = ascii, japanese = ascii;
+    latin.single[0xe9] = 0xc9;  // what the Windows side fills for code page 1252
+    japanese.lead[0x82] = japanese.lead[0x83] = 1;
+    japanese.pairs = pairs;
+    const std::tuple<const PathFolding*, const char*, const char*, bool> cases[] = {
+        {&ascii, "data\\Map.bin", "DATA/map.BIN", true},    {&ascii, "data\\Map.bin", "data\\Map.bi", false},
+        {&latin, "caf\xe9.dat", "CAF\xc9.DAT", true},       {&latin, "caf\xe9", "cafe", false},
+        {&japanese, "\x83\x41.bin", "\x83\x61.bin", false},  // trail bytes that look like A and a
+        {&japanese, "\x82\x60.bin", "\x82\x81.BIN", true},  {&japanese, "x\x82", "X\x82", true}};
+    for (const auto& [folding, a, b, same] : cases) {
+        gPathFolding = *folding;
+        PathPlaces places({a});
+        EXPECT_EQ(same, (bool)sameClientPath(a, b)) << a;
+        EXPECT_EQ(same ? 4 : 0, places.holding(b)) << a;
+    }
+    gPathFolding = ascii;
 }
 
-TEST(FolderListing, FindsNamesAsWindowsComparesThemAndEachFolderOnce) {
-    FolderListing listing = {};
-    for (int i = 0; i < 300; ++i) {
-        ListedFile file = {(uint64_t)i, {(uint32_t)i, 0}, 0};
-        ASSERT_TRUE(addListedFile(&listing, ("Name" + std::to_string(i) + ".BIN").c_str(), &file));
+// Each pair takes FNV-1a, the sets' former hash, from one state to one same
+// state, so the 8,192 paths made of either string of each pair all share one
+// 32-bit hash: each new one once probed every earlier one.
+TEST(PathFolding, PathsBuiltToCollideCostAFewProbesEach) {
+    // From the third pair on, the same three pairs return to the same state.
+    const char* const pairs[][2] = {
+        {"gwzx", "16cd"}, {"yyao", "1kia"}, {"g3zx", "1pad"}, {"epvu", "33ea"}, {"zwfo", "2uja"}};
+    std::vector<std::string> paths;
+    for (uint32_t choice = 0; choice < 1u << 13; ++choice) {
+        paths.emplace_back();
+        for (int i = 0; i < 13; ++i) paths.back() += pairs[i < 2 ? i : 2 + (i - 2) % 3][choice >> i & 1];
     }
-    finishListing(&listing);
-    for (int i = 0; i < 300; i += 37) {
-        const ListedFile* found = findListedFile(&listing, ("name" + std::to_string(i) + ".bin").c_str());
-        ASSERT_NE(nullptr, found) << i;
-        EXPECT_EQ((uint64_t)i, found->size);
+    uint32_t first = 2166136261u, last = first;  // FNV-1a of the first path and of the last
+    for (size_t i = 0; i < paths[0].size(); ++i) first = (first ^ (unsigned char)paths[0][i]) * 16777619u;
+    for (size_t i = 0; i < paths[0].size(); ++i) last = (last ^ (unsigned char)paths.back()[i]) * 16777619u;
+    ASSERT_EQ(first, last);
+    gPathHashKey[0] = 0x5eed;  // the launcher draws its key at start-up
+    PathPlaces places(paths);
+    for (const std::string& path : paths) ASSERT_EQ(4, places.holding(path)) << path;
+    for (uint64_t probes : {places.set.probes, places.folders.probes, launcherState.cacheIndex.probes}) {
+        EXPECT_LE(probes, 8 * paths.size());  // about 3 with a keyed hash, thousands with FNV-1a
     }
-    EXPECT_EQ(nullptr, findListedFile(&listing, "name300.bin"));
-    EXPECT_EQ(nullptr, findListedFile(&listing, "name1.bi"));
-    freeListing(&listing);
-
-    FolderMap map = {};
-    FolderState* data = folderStateFor(&map, "data\\x.bin", 4);
-    for (int i = 0; i < 1000; ++i) {
-        std::string folder = "f" + std::to_string(i);
-        ASSERT_NE(nullptr, folderStateFor(&map, folder.c_str(), folder.size()));
-    }
-    EXPECT_EQ(data, folderStateFor(&map, "data", 4));
-    freeFolderMap(&map);
 }
 
 }  // namespace

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <string.h>
-
-#include "shell/LauncherState.h"
 #include "ui/Layout.h"
 
 namespace {
@@ -22,21 +19,6 @@ TEST(HitTest, EdgesGapsAndFarPoints) {
     };
     // clang-format on
     for (const auto& c : cases) EXPECT_EQ(c.item, hitTest(c.x, c.y)) << c.x << "," << c.y;
-}
-
-TEST(ItemEnabled, FollowsTheSharedState) {
-    LauncherState saved = launcherState;
-    launcherState.readyToPlay = 0;
-    launcherState.updateRunning = 1;
-    launcherState.webUrl[0] = 0;
-    for (int item : {ITEM_PLAY, ITEM_REPAIR, ITEM_WEB, ITEM_NONE}) EXPECT_FALSE(isItemEnabled(item)) << item;
-    for (int item : {ITEM_MINIMIZE, ITEM_CLOSE}) EXPECT_TRUE(isItemEnabled(item)) << item;
-
-    launcherState.readyToPlay = 1;
-    launcherState.updateRunning = 0;
-    strcpy(launcherState.webUrl, "https://orvel.example.invalid/");
-    for (int item : {ITEM_PLAY, ITEM_REPAIR, ITEM_WEB}) EXPECT_TRUE(isItemEnabled(item)) << item;
-    launcherState = saved;
 }
 
 TEST(Progress, PercentageTruncatesAndTheFillEndsAtTheTrack) {

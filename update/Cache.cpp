@@ -6,24 +6,19 @@
 
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
+#include "update/ClientPath.h"
 
 void* (*gCacheReallocate)(void* block, size_t size) = realloc;
 
-static uint32_t foldedPathHash(const char* path) {
-    uint32_t hash = 2166136261u;  // FNV-1a over the case-folded bytes
-    for (; *path; ++path) {
-        hash ^= (unsigned char)asciiLower(*path);
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
 // Slot of the first record of path, or of the empty slot where it belongs.
-static uint32_t findSlot(const CacheIndex* index, const CacheEntry* entries, const char* path) {
+// Paths compare as the path set compares them (update/ClientPath.h).
+static uint32_t findSlot(CacheIndex* index, const CacheEntry* entries, const char* path) {
     uint32_t mask = index->slotCount - 1;
-    uint32_t slot = foldedPathHash(path) & mask;
-    while (index->slots[slot] != 0) {
-        if (equalsIgnoreCase(entries[index->slots[slot] - 1].path, path)) break;
+    size_t length = strlen(path);
+    uint32_t slot = (uint32_t)clientPathHash(path, length) & mask;
+    for (++index->probes; index->slots[slot] != 0; ++index->probes) {
+        const char* stored = entries[index->slots[slot] - 1].path;
+        if (compareClientPaths(stored, strlen(stored), path, length) == 0) break;
         slot = (slot + 1) & mask;
     }
     return slot;

@@ -1,6 +1,6 @@
 // The verification cache: for every file the update run has hashed, the size
 // and last-write time it had and the digest computed from it. In memory it is
-// an array in insertion order with a hash index on the case-folded path; on
+// an array in insertion order with a hash index on the folded path; on
 // disk it is OrvelLauncher.cache in the client folder, one text line a record:
 //   "<sha256> <size> <write time high> <write time low> <path>"
 #pragma once
@@ -22,10 +22,11 @@ struct CacheEntry {
 };
 
 // Open addressing over record indexes; slot value 0 is empty, n + 1 is
-// record n. Holds the first record of each case-folded path.
+// record n. Holds the first record of each path as Windows reads it.
 struct CacheIndex {
     int32_t* slots;
     uint32_t slotCount;  // a power of two, twice the array capacity
+    uint64_t probes;     // slots examined, for tests
 };
 
 enum {
@@ -35,7 +36,8 @@ enum {
     CACHE_SHORTEST_LINE = 72  // a record as the launcher writes it: 64 + 4 fields of a character or more, blanks, LF
 };
 
-// First record, in array order, whose path equals path ignoring A-Z case.
+// First record, in array order, whose path is path as Windows reads it
+// (update/ClientPath.h: letter case ignored, "/" and "\" alike).
 CacheEntry* findCacheEntry(const char* path);
 
 // Appends a record holding only path (cut to 259 characters) and returns it;

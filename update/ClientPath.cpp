@@ -41,13 +41,15 @@ static int isDeviceName(const char* name, size_t length) {
     return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
-int isOwnFileName(const char* name, const char* ownExeName) {
-    if (ownExeName && ownExeName[0] && equalsIgnoreCase(name, ownExeName)) return 1;
+static int isOwnFileNameN(const char* name, size_t length, const char* ownExeName) {
+    if (ownExeName && ownExeName[0] && compareClientPaths(name, length, ownExeName, strlen(ownExeName)) == 0) return 1;
     for (int i = 0; i < kOwnFileNameCount; ++i) {
-        if (equalsIgnoreCase(name, kOwnFileNames[i])) return 1;
+        if (compareClientPaths(name, length, kOwnFileNames[i], strlen(kOwnFileNames[i])) == 0) return 1;
     }
     return 0;
 }
+
+int isOwnFileName(const char* name, const char* ownExeName) { return isOwnFileNameN(name, strlen(name), ownExeName); }
 
 static int nameRefusal(const char* name, size_t length) {
     if (length == 0) return CLIENT_PATH_EMPTY_NAME;
@@ -66,21 +68,22 @@ int clientPathRefusal(const char* path, const char* ownExeName) {
         if (c == ':') return CLIENT_PATH_COLON;
         if (c == '.' && p[1] == '.') return CLIENT_PATH_PARENT;
     }
-    int separators = 0;
+    size_t firstLength = 0;
     for (const char* name = path;;) {
         const char* end = name;
         while (*end && !isClientPathSeparator(*end)) ++end;
         int refusal = nameRefusal(name, (size_t)(end - name));
         if (refusal != CLIENT_PATH_OK) return refusal;
+        if (name == path) firstLength = (size_t)(end - name);
         if (*end == 0) break;
-        ++separators;
         name = end + 1;
     }
     size_t length = strlen(path);
     if (length >= 5 && equalsIgnoreCase(path + length - 5, ".part")) return CLIENT_PATH_PART;
-    // Every name is now one Windows keeps as written, so a path without a
-    // separator is exactly a file in the client folder itself.
-    if (separators == 0 && isOwnFileName(path, ownExeName)) return CLIENT_PATH_OWN_FILE;
+    // Every name is now one Windows keeps as written, so the first one is a
+    // file or folder in the client folder itself: a folder named like an own
+    // file would keep the launcher from ever saving that file again.
+    if (isOwnFileNameN(path, firstLength, ownExeName)) return CLIENT_PATH_OWN_FILE;
     return CLIENT_PATH_OK;
 }
 
@@ -97,25 +100,78 @@ const char* clientPathRefusalText(int refusal) {
         case CLIENT_PATH_NAME_END: return "a name ends in a dot or a blank (Windows drops it)";
         case CLIENT_PATH_DEVICE: return "a reserved device name on Windows";
         case CLIENT_PATH_PART: return "ends in .part, the launcher's temporary download files";
-        case CLIENT_PATH_OWN_FILE: return "one of the launcher's own files";
+        case CLIENT_PATH_OWN_FILE: return "one of the launcher's own files, or a folder named like one";
     }
     return "refused";
 }
 
-static char foldedByte(char c) { return c == '/' ? '\\' : asciiLower(c); }
-
-int sameClientPath(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        if (foldedByte(*a) != foldedByte(*b)) return 0;
-    }
-    return *a == *b;
+PathFolding asciiPathFolding() {
+    PathFolding folding = {};
+    for (int c = 0; c < 256; ++c) folding.single[c] = (unsigned char)(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    folding.single['/'] = '\\';
+    return folding;
 }
 
-unsigned clientPathHash(const char* path) {
-    unsigned hash = 2166136261u;  // FNV-1a over the folded bytes
-    for (; *path; ++path) {
-        hash ^= (unsigned char)foldedByte(*path);
-        hash *= 16777619u;
+PathFolding gPathFolding = asciiPathFolding();
+uint64_t gPathHashKey[2] = {0x0123456789abcdefull, 0xfedcba9876543210ull};
+
+int compareClientPaths(const char* a, size_t aLength, const char* b, size_t bLength) {
+    const unsigned char *p = (const unsigned char*)a, *pEnd = p + aLength;
+    const unsigned char *q = (const unsigned char*)b, *qEnd = q + bLength;
+    while (p < pEnd && q < qEnd) {
+        unsigned x = 0, y = 0;
+        p += foldedCharacter(p, pEnd, &x);
+        q += foldedCharacter(q, qEnd, &y);
+        if (x != y) return x < y ? -1 : 1;
     }
-    return hash;
+    return (p < pEnd) - (q < qEnd);
+}
+
+int sameClientPath(const char* a, const char* b) { return compareClientPaths(a, strlen(a), b, strlen(b)) == 0; }
+
+static inline uint64_t rotate(uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
+
+static inline void sipRounds(uint64_t v[4], int rounds) {
+    for (int i = 0; i < rounds; ++i) {
+        v[0] += v[1];
+        v[1] = rotate(v[1], 13) ^ v[0];
+        v[0] = rotate(v[0], 32);
+        v[2] += v[3];
+        v[3] = rotate(v[3], 16) ^ v[2];
+        v[0] += v[3];
+        v[3] = rotate(v[3], 21) ^ v[0];
+        v[2] += v[1];
+        v[1] = rotate(v[1], 17) ^ v[2];
+        v[2] = rotate(v[2], 32);
+    }
+}
+
+// SipHash-2-4 over the folded characters, fed a byte at a time into 64-bit words.
+uint64_t clientPathHash(const char* path, size_t length) {
+    uint64_t k0 = gPathHashKey[0], k1 = gPathHashKey[1];
+    uint64_t v[4] = {k0 ^ 0x736f6d6570736575ull, k1 ^ 0x646f72616e646f6dull, k0 ^ 0x6c7967656e657261ull,
+                     k1 ^ 0x7465646279746573ull};
+    uint64_t word = 0, bytes = 0;
+    auto add = [&](unsigned byte) {
+        word |= (uint64_t)(byte & 0xff) << (8 * (bytes++ & 7));
+        if ((bytes & 7) != 0) return;
+        v[3] ^= word;
+        sipRounds(v, 2);
+        v[0] ^= word;
+        word = 0;
+    };
+    const unsigned char *p = (const unsigned char*)path, *end = p + length;
+    while (p < end) {
+        unsigned code = 0;
+        p += foldedCharacter(p, end, &code);
+        if (code > 0xff) add(code >> 8);
+        add(code);
+    }
+    word |= bytes << 56;
+    v[3] ^= word;
+    sipRounds(v, 2);
+    v[0] ^= word;
+    v[2] ^= 0xff;
+    sipRounds(v, 4);
+    return v[0] ^ v[1] ^ v[2] ^ v[3];
 }

@@ -13,8 +13,8 @@
 
 enum {
     FILE_URL_SIZE = 1024,
-    FILE_URL_STOP_LENGTH = 1019,  // no path character is added past this length
     LOCAL_PATH_SIZE = 260,
+    CLIENT_FOLDER_MAX_LENGTH = 247,  // what CreateDirectoryA makes: 248 characters with the terminator
     MAX_DOWNLOAD_WORKERS = 8,
     DOWNLOAD_REPORT_EVERY = 10,
     DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // a worker's own buffer, whatever the file's size
@@ -53,9 +53,11 @@ unsigned long __stdcall downloadWorker(void* queue);
 // Pause unit of the retries, a second; tests shorten it.
 extern uint32_t gRetryPauseUnitMs;
 
-// updateUrl followed by path with spaces as %20 and backslashes as "/".
-// Stops adding path characters once the URL is longer than 1,019 characters.
-void buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const char* path);
+// updateUrl followed by path with separators as "/" and every byte other
+// than A-Z a-z 0-9 - . _ ~ percent-encoded, so that "%", "#" or "?" in a name
+// reach the server as part of it. Returns 0, with out empty, when the URL
+// would not fit in 1,023 characters: a cut URL could name another file.
+int buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const char* path);
 
 // base followed by "objects/<2 hex>/<sha256>", the digest in lowercase.
 // Returns 0 when sha256 is not 64 hexadecimal digits: no such object exists.
@@ -65,8 +67,13 @@ int buildObjectUrl(char* out /* FILE_URL_SIZE */, const char* base, const char* 
 // a cut path could name another file.
 int buildLocalPath(char* out /* LOCAL_PATH_SIZE */, const char* clientDir, const char* path);
 
+// Whether the folder that holds path in the client folder can be made: the
+// ANSI CreateDirectoryA takes at most 247 characters (Wine takes more).
+int clientFolderFits(const char* clientDir, const char* path);
+
 // "<clientDir>\<path>" and the same with ".part". Returns 0 when either would
-// not fit in 259 characters: a cut path could name another file.
+// not fit in 259 characters (a cut path could name another file) or when the
+// file's folder could not be made.
 int buildJobPaths(const char* clientDir, const char* path, char* target /* LOCAL_PATH_SIZE */,
                   char* part /* LOCAL_PATH_SIZE */);
 

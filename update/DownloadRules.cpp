@@ -1,23 +1,39 @@
 #include <string.h>
 
 #include "shell/Text.h"
+#include "update/ClientPath.h"
 #include "update/Download.h"
 
-void buildFileUrl(char* out, const char* updateUrl, const char* path) {
-    formatText(out, FILE_URL_SIZE, "%s", updateUrl);
-    size_t length = strlen(out);
-    for (const char* p = path; *p; ++p) {
-        if (length > FILE_URL_STOP_LENGTH) break;
-        // The last character added may be a three-byte "%20": 1,020 + 3 still
-        // leaves room for the terminator.
-        if (*p == ' ') {
-            memcpy(out + length, "%20", 3);
-            length += 3;
+static int isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
+}
+
+int buildFileUrl(char* out, const char* updateUrl, const char* path) {
+    static const char hex[] = "0123456789ABCDEF";
+    size_t length = strlen(updateUrl);
+    if (length >= FILE_URL_SIZE) {
+        out[0] = 0;
+        return 0;
+    }
+    memcpy(out, updateUrl, length);
+    for (const unsigned char* p = (const unsigned char*)path; *p; ++p) {
+        int escaped = !isUnreserved(*p) && !isClientPathSeparator((char)*p);
+        // Whole escapes only: a URL that does not fit is no URL at all.
+        if (length + (escaped ? 3 : 1) >= FILE_URL_SIZE) {
+            out[0] = 0;
+            return 0;
+        }
+        if (escaped) {
+            out[length++] = '%';
+            out[length++] = hex[*p >> 4];
+            out[length++] = hex[*p & 15];
         } else {
-            out[length++] = *p == '\\' ? '/' : *p;
+            out[length++] = isClientPathSeparator((char)*p) ? '/' : (char)*p;
         }
     }
     out[length] = 0;
+    return 1;
 }
 
 int buildObjectUrl(char* out, const char* base, const char* sha256) {
@@ -42,8 +58,16 @@ int buildLocalPath(char* out, const char* clientDir, const char* path) {
     return 1;
 }
 
+int clientFolderFits(const char* clientDir, const char* path) {
+    const char* last = nullptr;
+    for (const char* p = path; *p; ++p) {
+        if (isClientPathSeparator(*p)) last = p;
+    }
+    return !last || strlen(clientDir) + 1 + (size_t)(last - path) <= CLIENT_FOLDER_MAX_LENGTH;
+}
+
 int buildJobPaths(const char* clientDir, const char* path, char* target, char* part) {
-    if (!buildLocalPath(target, clientDir, path)) return 0;
+    if (!clientFolderFits(clientDir, path) || !buildLocalPath(target, clientDir, path)) return 0;
     return formatText(part, LOCAL_PATH_SIZE, "%s.part", target);
 }
 

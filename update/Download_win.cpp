@@ -300,11 +300,11 @@ static int downloadJob(Worker* worker, const ManifestEntry* job) {
     Failure failure = {};
     int tries = 0, allowResume = 1;
     const char* base = queue->bases[queue->firstBase];
-    if (!queue->objects) buildFileUrl(files.url, base, job->path);
     if (queue->objects && !buildObjectUrl(files.url, base, job->sha256)) {
         failWith(&failure, FAIL_DIGEST, 0);
         logEvent("file-failed", job->path, failureCode(FAIL_DIGEST), "not a SHA-256 digest: no object has it");
-    } else if (!buildJobPaths(launcherState.clientDir, job->path, files.target, files.part)) {
+    } else if ((!queue->objects && !buildFileUrl(files.url, base, job->path)) ||
+               !buildJobPaths(launcherState.clientDir, job->path, files.target, files.part)) {
         failWith(&failure, FAIL_PATH_TOO_LONG, 0);
     } else if (isOwnFile(queue->ownFiles, files.target) || isOwnFile(queue->ownFiles, files.part)) {
         failWith(&failure, FAIL_OWN_FILE, 0);

@@ -23,6 +23,8 @@ enum {
     FAIL_OWN_FILE,       // the target is one of the launcher's own files
     FAIL_SERVER_GONE,    // too many transfers in a row found no server
     FAIL_SIGNATURE,      // the release's signature is missing or does not match
+    // Redirected to plain HTTP, from HTTPS or away from this machine.
+    FAIL_INSECURE_REDIRECT,
     FAIL_REASON_COUNT
 };
 

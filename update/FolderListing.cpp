@@ -5,11 +5,9 @@
 
 #include "shell/Text.h"
 #include "update/Check.h"
+#include "update/ClientPath.h"
 
-static int compareFolded(const char* a, const char* b) {
-    for (; *a && asciiLower(*a) == asciiLower(*b); ++a, ++b) {}
-    return (unsigned char)asciiLower(*a) - (unsigned char)asciiLower(*b);
-}
+static int compareFolded(const char* a, const char* b) { return compareClientPaths(a, strlen(a), b, strlen(b)); }
 
 int addListedFile(FolderListing* listing, const char* name, const ListedFile* file) {
     size_t length = strlen(name) + 1;
@@ -68,18 +66,12 @@ void freeListing(FolderListing* listing) {
     *listing = FolderListing{};
 }
 
-static unsigned hashOf(const char* path, size_t length) {
-    unsigned hash = 2166136261u;
-    for (size_t i = 0; i < length; ++i) {
-        hash ^= (unsigned char)asciiLower(path[i]);
-        hash *= 16777619u;
-    }
-    return hash;
-}
-
-static FolderState** findSlot(FolderState** slots, uint32_t slotCount, const char* path, size_t length) {
-    uint32_t slot = hashOf(path, length) & (slotCount - 1);
-    while (slots[slot] && !(strlen(slots[slot]->path) == length && strncmp(slots[slot]->path, path, length) == 0)) {
+// A folder is found by its path as Windows reads it, like any client path.
+static FolderState** findSlot(FolderMap* map, FolderState** slots, uint32_t slotCount, const char* path,
+                              size_t length) {
+    uint32_t slot = (uint32_t)clientPathHash(path, length) & (slotCount - 1);
+    for (++map->probes; slots[slot]; ++map->probes) {
+        if (compareClientPaths(slots[slot]->path, strlen(slots[slot]->path), path, length) == 0) break;
         slot = (slot + 1) & (slotCount - 1);
     }
     return &slots[slot];
@@ -93,13 +85,13 @@ FolderState* folderStateFor(FolderMap* map, const char* path, size_t length) {
         memset(slots, 0, slotCount * sizeof(FolderState*));
         for (uint32_t i = 0; i < map->slotCount; ++i) {
             FolderState* state = map->slots[i];
-            if (state) *findSlot(slots, slotCount, state->path, strlen(state->path)) = state;
+            if (state) *findSlot(map, slots, slotCount, state->path, strlen(state->path)) = state;
         }
         gCheckReallocate(map->slots, 0);
         map->slots = slots;
         map->slotCount = slotCount;
     }
-    FolderState** slot = findSlot(map->slots, map->slotCount, path, length);
+    FolderState** slot = findSlot(map, map->slots, map->slotCount, path, length);
     if (!*slot) {
         FolderState* state = (FolderState*)gCheckReallocate(nullptr, sizeof(FolderState) + length);
         if (!state) return nullptr;

@@ -1,7 +1,7 @@
 // What a folder listing says of each file, so that the check asks the file
 // system once per folder instead of once per file where a folder holds
 // several files of the manifest. Names are compared as Windows compares them
-// (A-Z case ignored); a name the listing lacks is asked for on its own.
+// (update/ClientPath.h); a name the listing lacks is asked for on its own.
 #pragma once
 
 #include <stddef.h>
@@ -51,6 +51,7 @@ struct FolderMap {
     FolderState** slots;
     uint32_t slotCount;
     uint32_t count;
+    uint64_t probes;  // slots examined, for tests
 };
 
 // The state of the folder whose path is the first length bytes of path,

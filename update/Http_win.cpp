@@ -86,6 +86,7 @@ static void recordSystemFailure(Failure* failure, DWORD error, DWORD elapsedMs) 
         case WSAETIMEDOUT: failure->reason = FAIL_TIMEOUT; break;
         case ERROR_INTERNET_CANNOT_CONNECT:
         case WSAECONNREFUSED: failure->reason = FAIL_REFUSED; break;
+        case ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR: failure->reason = FAIL_INSECURE_REDIRECT; break;
         case ERROR_INTERNET_CONNECTION_ABORTED:
         case ERROR_INTERNET_CONNECTION_RESET:
         case ERROR_HTTP_INVALID_SERVER_RESPONSE:
@@ -171,6 +172,18 @@ int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* o
     if (!finished(HttpSendRequestA(out->request, header[0] ? header : nullptr, (DWORD)strlen(header), nullptr, 0),
                   out->wait, gHttpLimits.connectMs + gHttpLimits.receiveMs)) {
         goto failed;
+    }
+    {
+        // The library follows redirects by itself, also from HTTPS to plain
+        // HTTP: where the answer came from decides.
+        char finalUrl[INTERNET_MAX_URL_LENGTH];
+        DWORD finalSize = sizeof(finalUrl);
+        if (!InternetQueryOptionA(out->request, INTERNET_OPTION_URL, finalUrl, &finalSize)) finalUrl[0] = 0;
+        finalUrl[finalSize < sizeof(finalUrl) ? finalSize : sizeof(finalUrl) - 1] = 0;
+        if (!keepsHttps(url, finalUrl)) {
+            SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+            goto failed;
+        }
     }
     {
         DWORD status = 0, statusSize = sizeof(status);

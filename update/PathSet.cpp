@@ -6,10 +6,13 @@
 #include "update/Check.h"
 #include "update/ClientPath.h"
 
-static uint32_t* findSlot(const PathSet* set, const char* path) {
+static uint32_t* findSlot(PathSet* set, const char* path) {
     uint32_t mask = set->slotCount - 1;
-    uint32_t slot = clientPathHash(path) & mask;
-    while (set->slots[slot] != 0 && !sameClientPath(set->text + set->slots[slot] - 1, path)) {
+    size_t length = strlen(path);
+    uint32_t slot = (uint32_t)clientPathHash(path, length) & mask;
+    for (++set->probes; set->slots[slot] != 0; ++set->probes) {
+        const char* stored = set->text + set->slots[slot] - 1;
+        if (compareClientPaths(stored, strlen(stored), path, length) == 0) break;
         slot = (slot + 1) & mask;
     }
     return &set->slots[slot];

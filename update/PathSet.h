@@ -1,7 +1,7 @@
 // A set of relative paths compared as Windows reads them ("/" and "\" alike,
-// A-Z case ignored), for one update run: the first manifest line of a path
-// decides, later lines of it are skipped, so two workers never write the
-// same ".part" file.
+// letter case as update/ClientPath.h folds it), for one update run: the first
+// manifest line of a path decides, later lines of it are skipped, so two
+// workers never write the same ".part" file.
 #pragma once
 
 #include <stddef.h>
@@ -14,6 +14,7 @@ struct PathSet {
     uint32_t* slots;  // offset + 1 into text; 0 is empty
     uint32_t slotCount;
     uint32_t count;
+    uint64_t probes;  // slots examined, for tests: a keyed hash keeps it near one per lookup
 };
 
 // Adds path. Returns 0 when the set already held it, else 1 (also when there

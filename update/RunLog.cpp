@@ -48,7 +48,10 @@ void formatFailureDetail(char* out, const Failure* f, const char* systemText) {
             formatText(out, RUN_LOG_DETAIL_SIZE, "the target is one of the launcher's own files");
             return;
         case FAIL_PATH_TOO_LONG:
-            formatText(out, RUN_LOG_DETAIL_SIZE, "the path does not fit under the client folder");
+            formatText(out, RUN_LOG_DETAIL_SIZE, "the path, its folder or its URL is too long for Windows");
+            return;
+        case FAIL_INSECURE_REDIRECT:
+            formatText(out, RUN_LOG_DETAIL_SIZE, "the server redirected the request to plain HTTP");
             return;
     }
     if (f->systemError != 0) {

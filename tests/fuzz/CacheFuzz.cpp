@@ -1,9 +1,9 @@
 // The cache file's text as the loader reads it: every record terminated and
-// found again by its path. Then one line alone against the C library.
+// found again by its path as Windows reads it. Then one line alone against the C library.
 #include "shell/LauncherState.h"
-#include "shell/Text.h"
 #include "tests/fuzz/Fuzz.h"
 #include "update/Cache.h"
+#include "update/ClientPath.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The loader takes the file's bytes as they are, without a terminator.
@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const CacheEntry& entry = s.cacheEntries[i];
         FUZZ_CHECK(memchr(entry.sha256, 0, sizeof(entry.sha256)) && memchr(entry.path, 0, sizeof(entry.path)));
         const CacheEntry* found = findCacheEntry(entry.path);
-        FUZZ_CHECK(found && found <= &entry && equalsIgnoreCase(found->path, entry.path));
+        FUZZ_CHECK(found && found <= &entry && sameClientPath(found->path, entry.path));
     }
     clearCache();  // keeps its storage: memory stays what the largest input needed
 

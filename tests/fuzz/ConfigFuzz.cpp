@@ -15,8 +15,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t normalised = strnlen(url, sizeof(url));
     FUZZ_CHECK(normalised < sizeof(url) && memcmp(url, value.data(), length) == 0);
     FUZZ_CHECK(normalised == length || (normalised == length + 1 && url[length] == '/'));
-    // Documents and files are appended to an accepted URL as they are.
-    if (isAcceptedUpdateUrl(url)) FUZZ_CHECK(url[normalised - 1] == '/');
+    // Documents and files are appended to an accepted URL as they are; no user
+    // information hides the host contacted. Plain HTTP only where every reader
+    // finds this machine: the host, ended where any reader ends it, then a port
+    // of digits and "/" or nothing.
+    const char* host = strstr(url, "//") ? strstr(url, "//") + 2 : url;
+    size_t authority = strcspn(host, "/"), hostLength = strcspn(host, ":/\\?#@;");
+    if (isAcceptedUpdateUrl(url)) FUZZ_CHECK(url[normalised - 1] == '/' && !memchr(host, '@', authority));
+    if (isLocalUrl(url)) {
+        size_t port = host[hostLength] == ':' ? strspn(host + hostLength + 1, "0123456789") + 1 : 0;
+        FUZZ_CHECK(hostLength == 9 &&
+                   (startsWithIgnoreCase(url, "http://127.0.0.1") || startsWithIgnoreCase(url, "http://localhost")));
+        FUZZ_CHECK(!strchr(url, '@') && port != 1 && port <= 6 && hostLength + port == authority);
+    }
 
     memcpy(url, value.data(), value.size());
     normaliseWebUrl(url);

@@ -33,7 +33,8 @@ body bytes); drop_after N (close after the headers and N bytes; RST with reset t
 stall_after N (then send nothing more); stall_headers true (never answer); drip S (the
 body byte by byte S seconds apart); slow N (N-byte pieces 0.05 s apart); length N
 (declare Content-Length N, send the file, close); no_length true (no Content-Length:
-the body ends with the connection); redirect PATH (302 to PATH on the same server);
+the body ends with the connection); redirect PATH (302 to PATH on the same server, or to PATH
+as it is when it is an absolute URL, e.g. from the TLS port to the plain one);
 ignore_range true (200 with the whole file even for a Range request); range_shift N
 (a 206 whose range and body start N bytes late); signed_by KEY (for PATH.sig, PATH
 signed by the private KEY, as openssl dgst -sha256 -sign does).
@@ -161,7 +162,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "redirect" in fault:
             host = self.headers.get("Host") or "127.0.0.1:%d" % self.server.server_port
             scheme = "https" if self.server.tls else "http"
-            return self.answer(302, withBody, {"Location": "%s://%s%s" % (scheme, host, fault["redirect"])})
+            target = fault["redirect"] if "://" in fault["redirect"] else scheme + "://" + host + fault["redirect"]
+            return self.answer(302, withBody, {"Location": target})
         signed = localFile(path[:-len(".sig")]) if "signed_by" in fault and path.endswith(".sig") else None
         if signed:
             source = io.BytesIO(subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(fault["signed_by"]), signed],
