@@ -10,6 +10,9 @@
 #include "update/Documents.h"
 #include "update/OwnFiles.h"
 
+struct DownloadStatus;
+struct Throttle;
+
 enum {
     FILE_URL_SIZE = 1024,
     FILE_URL_STOP_LENGTH = 1019,  // no path character is added past this length
@@ -41,6 +44,9 @@ struct DownloadQueue {
     volatile uint32_t lastReportTick;
     volatile int32_t unreachableInARow;
     volatile int32_t serverGone;
+    volatile int32_t diskFull;  // a write found the disk full: the rest stop at once
+    Throttle* throttle;         // null: no speed limit
+    DownloadStatus* status;     // the status line's figures and speed
 };
 
 #ifdef _WIN32

@@ -23,6 +23,7 @@ enum {
     FAIL_OWN_FILE,       // the target is one of the launcher's own files
     FAIL_SERVER_GONE,    // too many transfers in a row found no server
     FAIL_SIGNATURE,      // the release's signature is missing or does not match
+    FAIL_DISK_FULL,      // a write found the disk full, or another's did and the run stopped
     FAIL_REASON_COUNT
 };
 
@@ -41,6 +42,10 @@ const char* failureCode(int32_t reason);
 // 1 when trying again may succeed: a dropped or refused connection, a time-out,
 // or HTTP 408, 429, 500, 502, 503, 504.
 int isPassingFailure(const Failure* failure);
+
+// 1 when what arrived stays in the ".part" for a later try or run: after a
+// passing failure, or when the disk is full.
+int keepsWhatArrived(const Failure* failure);
 
 // 1 when the transfer never reached a server that answered: a refused
 // connection or a time-out. Eight in a row end the downloads of a run.

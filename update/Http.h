@@ -87,6 +87,10 @@ int parseContentRange(const char* text, uint64_t* first, uint64_t* last, uint64_
 // every read; 0 once a whole window has passed with fewer than minBytes.
 int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint32_t minBytes);
 
+// Leaves ms that the launcher itself waited (its speed limit) out of the rate
+// window: the rule judges the server alone.
+void excludeFromRateWindow(HttpRequest* request, uint32_t ms);
+
 // Allocation used for document buffers and the workers' buffers; tests
 // replace it to count what the download path holds.
 extern void* (*gHttpReallocate)(void* block, size_t size);

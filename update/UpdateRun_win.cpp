@@ -9,12 +9,15 @@
 #include "shell/Threads.h"
 #include "update/Cache.h"
 #include "update/Check.h"
+#include "update/DiskSpace.h"
 #include "update/Download.h"
+#include "update/DownloadStatus.h"
 #include "update/Http.h"
 #include "update/OwnFiles.h"
 #include "update/Release.h"
 #include "update/RunLog.h"
 #include "update/Status.h"
+#include "update/Throttle.h"
 
 void* (*gOpenUpdateInternet)() = httpOpenInternet;
 
@@ -56,7 +59,9 @@ static void fetchNews(void* internet, const char* base) {
 // created, this thread works the queue too, so no job is left unclaimed; the
 // queue and the list are only released after every started worker has ended.
 static int32_t downloadJobs(void* internet, const UpdateBases* bases, const AcceptedRelease* release,
-                            const ManifestEntry* jobs, int32_t jobCount) {
+                            const ManifestEntry* jobs, int32_t jobCount, DiskUse* disk) {
+    checkDiskSpace(jobs, jobCount, disk);
+    if (disk->full) return jobCount;
     OwnFiles ownFiles;
     collectOwnFiles(&ownFiles);
     DownloadQueue queue = {};
@@ -71,6 +76,11 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
     queue.nextJob = -1;
     queue.lastReportTick = GetTickCount();
     for (int32_t i = 0; i < jobCount; ++i) queue.totalBytes = addSaturating(queue.totalBytes, jobs[i].size);
+    Throttle throttle;
+    queue.throttle = startThrottle(&throttle, launcherState.maxDownloadKBps);
+    DownloadStatus status;
+    startDownloadStatus(&status, jobCount, queue.totalBytes);
+    queue.status = &status;
 
     setStatus("Descargando %d archivo(s)...", jobCount);
     setProgress(0);
@@ -83,8 +93,11 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
         if (worker) workers[started++] = worker;
     }
     if (started < wanted) downloadWorker(&queue);
-    if (started > 0) WaitForMultipleObjects(started, workers, TRUE, INFINITE);
+    while (started > 0 && WaitForMultipleObjects(started, workers, TRUE, DOWNLOAD_STATUS_REFRESH_MS) == WAIT_TIMEOUT) {
+        refreshDownloadStatus(&status);
+    }
     for (DWORD i = 0; i < started; ++i) CloseHandle(workers[i]);
+    if (queue.diskFull) measureDiskStillNeeded(jobs, jobCount, disk);
     return queue.failedCount;
 }
 
@@ -120,9 +133,11 @@ DWORD WINAPI updateRun(void*) {
     loadCache();
 
     JobList list = {};
+    DiskUse disk = {};
     int32_t failed = checkManifest(manifest, &list), updated = 0;
     if (list.count > 0) {
-        int32_t jobFailures = downloadJobs(internet, &bases, &release, list.jobs, list.count);
+        int32_t jobFailures = downloadJobs(internet, &bases, &release, list.jobs, list.count, &disk);
+        releaseDiskUse(&disk);
         failed += jobFailures;
         updated = list.count - jobFailures;
         // Downloaded or not, these files are hashed afresh next time.
@@ -134,6 +149,10 @@ DWORD WINAPI updateRun(void*) {
     httpCloseInternet(internet);
     setProgress(1000);
 
+    if (disk.full) {
+        setStatus("Falta espacio en disco: libera %d MB y vuelve a intentar.", mebibytesToFree(disk.missing));
+        return endRun(0, "disk-full", disk.detail);
+    }
     char detail[96];
     formatText(detail, sizeof(detail), "%d updated, %d failed", updated, failed);
     if (failed > 0) {
