@@ -25,7 +25,9 @@ static BOOL CALLBACK measureWindowFont(INIT_ONCE*, void*, void**) {
     return TRUE;
 }
 
-int32_t downloadStatusWidthLimit() { return RECT_PERCENT.left - RECT_STATUS.left; }
+// Drawn glyphs reach a few pixels past their advance widths: a margin keeps
+// the line's ink clear of the percentage.
+int32_t downloadStatusWidthLimit() { return RECT_PERCENT.left - RECT_STATUS.left - 6; }
 
 void startDownloadStatus(DownloadStatus* status, int32_t jobCount, uint64_t totalBytes) {
     *status = DownloadStatus{};

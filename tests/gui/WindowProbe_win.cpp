@@ -9,10 +9,17 @@
 //   window_probe ink TEXT...
 //       one line per text: a '#' for each pixel column that the launcher's
 //       status font inks when it draws the text at x 0, else '.'; up to the last ink
+//   window_probe status-lines
+//       the widest download status line the launcher makes for this font at
+//       up to 7-digit counts, then the one for 12 / 40 files, 350 / 1200 MB,
+//       5.2 MB/s and 3 minutes left
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
+
+#include "shell/LauncherState.h"
+#include "update/DownloadStatus.h"
 
 static BOOL CALLBACK collectStatic(HWND child, LPARAM line) {
     char className[64];
@@ -38,6 +45,48 @@ static BOOL CALLBACK printBox(HWND window, LPARAM) {
     return TRUE;
 }
 
+static HFONT statusFont() {
+    return CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Segoe UI");
+}
+
+// Every shape of count, speed and time left, the widest digits of each.
+static void printStatusLines() {
+    HFONT font = statusFont();
+    StatusWidths widths;
+    measureStatusFont(font, &widths);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ kept = SelectObject(dc, font);
+    char text[STATUS_TEXT_SIZE], widest[STATUS_TEXT_SIZE] = "";
+    LONG widestWidth = -1;
+    const int64_t speeds[] = {-1, 102348, 1048063, 104805171,
+                              10484711424ll};        // 99.9 KB/s, 1023 KB/s, 99.9 MB/s, 9999 MB/s
+    const int64_t times[] = {-1, 30, 3540, 359940};  // menos de 1 min, 59 min, 99 h 59 min
+    for (int64_t files = 9; files < 10000000; files = files * 10 + 9) {
+        for (uint64_t mebibytes = 9; mebibytes < 10000000; mebibytes = mebibytes * 10 + 9) {
+            for (int64_t speed : speeds) {
+                for (int64_t left : times) {
+                    DownloadFigures f = {(int32_t)files - 1, (int32_t)files, (mebibytes - 1) << 20,
+                                         mebibytes << 20,    speed,          left};
+                    formatDownloadStatus(text, sizeof(text), &f, &widths, downloadStatusWidthLimit());
+                    RECT r = {0, 0, 0, 0};
+                    DrawTextA(dc, text, -1, &r, DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
+                    if (r.right > widestWidth) {
+                        widestWidth = r.right;
+                        strcpy(widest, text);
+                    }
+                }
+            }
+        }
+    }
+    DownloadFigures example = {12, 40, 350ull << 20, 1200ull << 20, 5452595, 180};
+    formatDownloadStatus(text, sizeof(text), &example, &widths, downloadStatusWidthLimit());
+    printf("%s\n%s\n", widest, text);
+    SelectObject(dc, kept);
+    DeleteDC(dc);
+    DeleteObject(font);
+}
+
 // Drawn as the launcher draws its status line: the same font, slate on the dark band.
 static void printInk(const char* text) {
     BITMAPINFO info = {};
@@ -49,8 +98,7 @@ static void printInk(const char* text) {
     DWORD* pixels = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, (void**)&pixels, nullptr, 0);
-    HFONT font = CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Segoe UI");
+    HFONT font = statusFont();
     HGDIOBJ keptBitmap = SelectObject(dc, bitmap);
     HGDIOBJ keptFont = SelectObject(dc, font);
     RECT all = {0, 0, 1000, 40};
@@ -104,10 +152,14 @@ int main(int argc, char** argv) {
         for (int i = 2; i < argc; ++i) printInk(argv[i]);
         return 0;
     }
+    if (argc == 2 && strcmp(argv[1], "status-lines") == 0) {
+        printStatusLines();
+        return 0;
+    }
     if (argc == 2 && strcmp(argv[1], "boxes") == 0) {
         EnumWindows(printBox, 0);
         return 0;
     }
-    fprintf(stderr, "usage: window_probe window|restore CLASS TITLE | boxes | ink TEXT...\n");
+    fprintf(stderr, "usage: window_probe window|restore CLASS TITLE | boxes | ink TEXT... | status-lines\n");
     return 2;
 }
