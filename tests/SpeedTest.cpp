@@ -62,35 +62,28 @@ TEST(StatusLine, SpeedAndTimeLeftInPlainWords) {
 
 // With every character one pixel wide, the line's width is its length.
 TEST(StatusLine, SaysWhatIsKnownInAsMuchAsFits) {
-    const std::string head = "Descargando... 12 / 40 archivos (350 / 1200 MB";
     StatusWidths onePixel, noFont = {};
     for (uint8_t& advance : onePixel.advance) advance = 1;
-    const DownloadFigures figures = {12, 40, 350ull << 20, 1200ull << 20, 5452595, 180};
     const struct {
         int32_t finished;
         int64_t speed, secondsLeft;
         const StatusWidths* widths;
         int32_t limit;
-        std::string tail;
-    } cases[] = {{12, 5452595, 180, &onePixel, 71, ", 5.2 MB/s, quedan 3 min)"},
-                 {12, 5452595, 180, &noFont, 0, ", 5.2 MB/s, quedan 3 min)"},
-                 {12, 5452595, 180, &onePixel, 70, ", quedan 3 min)"},  // the speed goes first
-                 {12, 5452595, 180, &onePixel, 60, ", 5.2 MB/s)"},
-                 {12, 5452595, 180, &onePixel, 40, ")"},  // the least is said even when it does not fit
-                 {12, 5452595, -1, &onePixel, 200, ", 5.2 MB/s)"},
-                 {12, 5452595, 400000, &onePixel, 200, ", 5.2 MB/s)"},
-                 {12, -1, 180, &onePixel, 200, ")"},
-                 {40, 5452595, 0, &onePixel, 200, ")"}};  // every file done
+        const char* tail;
+    } cases[] = {{12, 5452595, 180, &onePixel, 71, "12 / 40 archivos (350 / 1200 MB, 5.2 MB/s, quedan 3 min)"},
+                 {12, 5452595, 180, &noFont, 0, "12 / 40 archivos (350 / 1200 MB, 5.2 MB/s, quedan 3 min)"},
+                 {12, 5452595, 180, &onePixel, 70, "12 / 40 archivos (350 / 1200 MB, quedan 3 min)"},
+                 {12, 5452595, 180, &onePixel, 60, "12 / 40 archivos (350 / 1200 MB, 5.2 MB/s)"},
+                 {12, 5452595, 180, &onePixel, 40, "12 / 40 archivos (350 / 1200 MB)"},  // said, fitting or not
+                 {12, 5452595, -1, &onePixel, 200, "12 / 40 archivos (350 / 1200 MB, 5.2 MB/s)"},
+                 {12, 5452595, 400000, &onePixel, 200, "12 / 40 archivos (350 / 1200 MB, 5.2 MB/s)"},
+                 {12, -1, 180, &onePixel, 200, "12 / 40 archivos (350 / 1200 MB)"},
+                 {40, 5452595, 0, &onePixel, 200, "40 / 40 archivos (350 / 1200 MB)"}};
     for (const auto& c : cases) {
-        DownloadFigures f = figures;
-        f.finished = c.finished;
-        f.speed = c.speed;
-        f.secondsLeft = c.secondsLeft;
+        DownloadFigures f = {c.finished, 40, 350ull << 20, 1200ull << 20, c.speed, c.secondsLeft};
         char text[256];
         formatDownloadStatus(text, sizeof(text), &f, c.widths, c.limit);
-        std::string expected = head + c.tail;
-        if (c.finished == 40) expected.replace(15, 2, "40");
-        EXPECT_EQ(expected, text) << c.limit;
+        EXPECT_EQ(std::string("Descargando... ") + c.tail, text) << c.limit;
     }
 }
 

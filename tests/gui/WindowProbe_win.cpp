@@ -50,7 +50,8 @@ static HFONT statusFont() {
                        CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Segoe UI");
 }
 
-// Every shape of count, speed and time left, the widest digits of each.
+// Every shape of count, speed (99.9 KB/s, 1023 KB/s, 99.9 MB/s, 9999 MB/s)
+// and time left (menos de 1 min, 59 min, 99 h 59 min) with the widest digits.
 static void printStatusLines() {
     HFONT font = statusFont();
     StatusWidths widths;
@@ -58,29 +59,22 @@ static void printStatusLines() {
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ kept = SelectObject(dc, font);
     char text[STATUS_TEXT_SIZE], widest[STATUS_TEXT_SIZE] = "";
-    LONG widestWidth = -1;
-    const int64_t speeds[] = {-1, 102348, 1048063, 104805171,
-                              10484711424ll};        // 99.9 KB/s, 1023 KB/s, 99.9 MB/s, 9999 MB/s
-    const int64_t times[] = {-1, 30, 3540, 359940};  // menos de 1 min, 59 min, 99 h 59 min
-    for (int64_t files = 9; files < 10000000; files = files * 10 + 9) {
-        for (uint64_t mebibytes = 9; mebibytes < 10000000; mebibytes = mebibytes * 10 + 9) {
-            for (int64_t speed : speeds) {
-                for (int64_t left : times) {
-                    DownloadFigures f = {(int32_t)files - 1, (int32_t)files, (mebibytes - 1) << 20,
-                                         mebibytes << 20,    speed,          left};
-                    formatDownloadStatus(text, sizeof(text), &f, &widths, downloadStatusWidthLimit());
-                    RECT r = {0, 0, 0, 0};
-                    DrawTextA(dc, text, -1, &r, DT_SINGLELINE | DT_NOPREFIX | DT_CALCRECT);
-                    if (r.right > widestWidth) {
-                        widestWidth = r.right;
-                        strcpy(widest, text);
-                    }
-                }
-            }
-        }
+    const int64_t nines[] = {9, 99, 999, 9999, 99999, 999999, 9999999},
+                  speeds[] = {-1, 102348, 1048063, 104805171, 10484711424ll};
+    const int64_t times[] = {-1, 30, 3540, 359940};
+    for (int i = 0, widestWidth = -1; i < 7 * 7 * 5 * 4; ++i) {
+        int64_t files = nines[i % 7], mebibytes = nines[i / 7 % 7];
+        DownloadFigures f = {(int32_t)files - 1,        (int32_t)files,     (uint64_t)(mebibytes - 1) << 20,
+                             (uint64_t)mebibytes << 20, speeds[i / 49 % 5], times[i / 245]};
+        formatDownloadStatus(text, sizeof(text), &f, &widths, downloadStatusWidthLimit());
+        SIZE size = {};
+        GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
+        if (size.cx <= widestWidth) continue;
+        widestWidth = size.cx;
+        strcpy(widest, text);
     }
-    DownloadFigures example = {12, 40, 350ull << 20, 1200ull << 20, 5452595, 180};
-    formatDownloadStatus(text, sizeof(text), &example, &widths, downloadStatusWidthLimit());
+    DownloadFigures typical = {12, 40, 350ull << 20, 1200ull << 20, 5452595, 180};
+    formatDownloadStatus(text, sizeof(text), &typical, &widths, downloadStatusWidthLimit());
     printf("%s\n%s\n", widest, text);
     SelectObject(dc, kept);
     DeleteDC(dc);
