@@ -10,8 +10,12 @@
 
 static int askDiskFreeBytes(const char* folder, uint64_t* freeBytes, uint64_t* volumeBytes) {
     ULARGE_INTEGER available, total;
-    // What this user may use: quotas count.
-    if (!GetDiskFreeSpaceExA(folder, &available, &total, nullptr)) return 0;
+    char withSlash[MAX_PATH + 1];
+    // A share's folder needs its trailing backslash; what this user may use counts (quotas).
+    if (!formatText(withSlash, sizeof(withSlash), "%s\\", folder) ||
+        !GetDiskFreeSpaceExA(withSlash, &available, &total, nullptr)) {
+        return 0;
+    }
     *freeBytes = available.QuadPart;
     *volumeBytes = total.QuadPart;
     return 1;
@@ -37,15 +41,16 @@ static uint64_t sizeOnDisk(const char* path, uint64_t* written) {
     return ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
 }
 
-// A job's target and part now; 0 when its paths do not fit (it fails anyway).
-static int measureJob(const ManifestEntry* job, DiskJob* out, uint64_t* written) {
+// A job's target and part now; a job whose paths do not fit needs nothing:
+// it fails without writing.
+static void measureJob(const ManifestEntry* job, DiskJob* out, uint64_t* written) {
     char target[LOCAL_PATH_SIZE], part[LOCAL_PATH_SIZE];
-    *out = DiskJob{job->size, 0, 0};
+    *out = DiskJob{};
     *written = 0;
-    if (!buildJobPaths(launcherState.clientDir, job->path, target, part)) return 0;
+    if (!buildJobPaths(launcherState.clientDir, job->path, target, part)) return;
+    out->size = job->size;
     out->target = sizeOnDisk(target, written);
     out->part = sizeOnDisk(part, nullptr);
-    return 1;
 }
 
 void checkDiskSpace(const ManifestEntry* jobs, int32_t count, DiskUse* use) {
