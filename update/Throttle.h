@@ -1,8 +1,9 @@
 // The download speed limit (MaxDownloadKBps): one token bucket that every
 // worker of a run draws from before each read, so that all together stay at
 // the limit. A read may take at most a 64th of a second's worth (512 bytes at
-// least), and the bucket holds at most a 32nd: over any window, 8 workers
-// read at most about a sixth of a second's worth more than the limit allows,
+// least), and the bucket holds at most a 32nd (or one read): over any window
+// the workers read at most the bucket and one read each more than the limit
+// allows, a sixth of a second's worth for 8 workers from 32 KB a second on,
 // and counted from the start of a run never more (the bucket starts empty).
 #pragma once
 
