@@ -1,9 +1,12 @@
 // launcher.ini beside the executable: section Launcher, keys UpdateUrl,
-// MirrorUrl1 to MirrorUrl4 and WebUrl. Read once at start-up; the launcher
+// MirrorUrl1 to MirrorUrl4, WebUrl and MaxDownloadKBps. Read once at start-up; the launcher
 // never writes it.
 #pragma once
 
-// Reads the keys into updateUrl, mirrorUrls and webUrl and normalises them.
+#include <stdint.h>
+
+// Reads the keys into updateUrl, mirrorUrls, webUrl and maxDownloadKBps and
+// normalises them.
 void readConfig();
 
 // UpdateUrl gets exactly one trailing "/" so that document and file paths can
@@ -27,3 +30,8 @@ int isLocalUrl(const char* url);
 // Where a transfer ended after the library followed redirects: HTTPS, or
 // plain HTTP to this machine when that is what was asked for.
 int keepsHttps(const char* askedUrl, const char* finalUrl);
+
+// MaxDownloadKBps: decimal digits, blanks around them allowed; anything else
+// (empty, signed, not a number) is 0, no limit. A value past 999,999,999 is
+// read as that: no connection comes near it.
+int32_t parseMaxDownloadKBps(const char* text);

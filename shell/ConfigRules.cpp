@@ -1,10 +1,12 @@
-// The rules of the two configured URLs, without any platform call.
+// The rules of the configured values, without any platform call.
 #include <string.h>
 
 #include <initializer_list>
 
 #include "shell/Config.h"
 #include "shell/Text.h"
+
+enum { CONFIG_MAX_KBPS = 999999999 };
 
 void normaliseUpdateUrl(char* url, int size) {
     size_t length = strlen(url);
@@ -56,4 +58,17 @@ int isAcceptedUpdateUrl(const char* url) {
 int keepsHttps(const char* askedUrl, const char* finalUrl) {
     if (startsWithIgnoreCase(finalUrl, "https://")) return 1;
     return isLocalUrl(askedUrl) && isLocalUrl(finalUrl);
+}
+
+int32_t parseMaxDownloadKBps(const char* text) {
+    while (*text == ' ' || *text == '\t') ++text;
+    int64_t value = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > CONFIG_MAX_KBPS) value = CONFIG_MAX_KBPS;
+    }
+    const char* digitsEnd = p;
+    while (*p == ' ' || *p == '\t') ++p;
+    return digitsEnd > text && *p == 0 ? (int32_t)value : 0;
 }

@@ -23,4 +23,7 @@ void readConfig() {
         if (url[0]) ++s.mirrorCount;
     }
     normaliseWebUrl(s.webUrl);
+    char limit[32];
+    GetPrivateProfileStringA("Launcher", "MaxDownloadKBps", "", limit, sizeof(limit), fileName);
+    s.maxDownloadKBps = parseMaxDownloadKBps(limit);
 }

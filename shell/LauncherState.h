@@ -39,6 +39,7 @@ struct LauncherState {
     // ends in "/" like updateUrl. Written once at start-up.
     char mirrorUrls[CONFIG_MIRROR_CAPACITY][CONFIG_URL_SIZE];
     int32_t mirrorCount;
+    int32_t maxDownloadKBps;  // all downloads together, in KB (1024 bytes) a second; 0: no limit
 
     // Written only through setStatus (and once at start-up); read by painting
     // through copyStatusText, both under the status lock.

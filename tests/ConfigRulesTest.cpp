@@ -76,4 +76,13 @@ TEST(UpdateUrl, AFullBufferWithoutSlashIsKeptAndThenRefused) {
     EXPECT_TRUE(isAcceptedUpdateUrl(normalised(url510 + "/").c_str()));
 }
 
+TEST(MaxDownloadKBps, OnlyDigitsMakeALimit) {
+    const struct {
+        const char* text;
+        int32_t limit;
+    } cases[] = {{"512", 512}, {" 64\t", 64}, {"", 0},    {"0", 0},   {"-5", 0},
+                 {"+5", 0},    {"12abc", 0},  {"1.5", 0}, {"abc", 0}, {"99999999999999999999", 999999999}};
+    for (const auto& c : cases) EXPECT_EQ(c.limit, parseMaxDownloadKBps(c.text)) << c.text;
+}
+
 }  // namespace

@@ -108,6 +108,14 @@ TEST(RateRule, EndsATransferBelowOneKibibyteASecondOverAWindow) {
     EXPECT_EQ(120000, slowAt({{1000, 1 << 20}, {20000, 1}, {40000, 1}, {60000, 1}, {80000, 1}, {100000, 1},
                               {110000, 1}, {120000, 1}, {130000, 1}}));
     // clang-format on
+    // Time that the launcher's speed limit held the reads back is not the server's.
+    HttpRequest request = {};
+    keepsMinimumRate(&request, 0, 60000, 61440);
+    for (uint32_t t = 10000; t <= 130000; t += 10000) {
+        excludeFromRateWindow(&request, 9000);
+        request.received += 6144;
+        EXPECT_TRUE(keepsMinimumRate(&request, t, 60000, 61440)) << t;
+    }
 }
 
 TEST(Failures, OnlyPassingOnesAreTriedAgain) {
@@ -120,13 +128,15 @@ TEST(Failures, OnlyPassingOnesAreTriedAgain) {
         {FAIL_CUT, 200, 1, 0},        {FAIL_SLOW, 200, 1, 0},       {FAIL_CONNECT, 0, 0, 0},
         {FAIL_HTTP_STATUS, 503, 1, 0}, {FAIL_HTTP_STATUS, 429, 1, 0}, {FAIL_HTTP_STATUS, 408, 1, 0},
         {FAIL_HTTP_STATUS, 404, 0, 0}, {FAIL_HTTP_STATUS, 403, 0, 0}, {FAIL_HTTP_STATUS, 501, 0, 0},
-        {FAIL_DIGEST, 200, 0, 0},     {FAIL_LENGTH, 200, 0, 0},     {FAIL_IN_USE, 0, 0, 0}
+        {FAIL_DIGEST, 200, 0, 0},     {FAIL_LENGTH, 200, 0, 0},     {FAIL_IN_USE, 0, 0, 0},
+        {FAIL_DISK_FULL, 0, 0, 0}
     };
     // clang-format on
     for (const auto& c : cases) {
         Failure f = {c.reason, 0, c.status, -1, 0, 0};
         EXPECT_EQ(c.passing, isPassingFailure(&f)) << failureCode(c.reason) << " " << c.status;
         EXPECT_EQ(c.unreachable, isUnreachable(&f)) << failureCode(c.reason);
+        EXPECT_EQ(c.passing || c.reason == FAIL_DISK_FULL, keepsWhatArrived(&f)) << failureCode(c.reason);
     }
     Failure asked = {FAIL_HTTP_STATUS, 0, 503, 9, 0, 0};  // the server's Retry-After wins
     EXPECT_EQ(9, retryPauseUnits(2, &asked));

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "shell/Config.h"
 #include "shell/LauncherState.h"
 #include "shell/Threads.h"
 #include "tests/EngineSupport.h"
@@ -26,6 +27,7 @@
 #include "update/Check.h"
 #include "update/ClientPath.h"
 #include "update/Directives.h"
+#include "update/DiskSpace.h"
 #include "update/Download.h"
 #include "update/Http.h"
 #include "update/PartFile.h"
@@ -40,10 +42,15 @@ const char* const UP_TO_DATE = "Tu cliente esta al dia. Listo para jugar.";
 
 std::string updated(int n) { return "Actualizado: " + std::to_string(n) + " archivo(s). Listo para jugar."; }
 std::string failed(int n) { return std::to_string(n) + " archivo(s) no se pudieron actualizar. Proba Reparar."; }
+std::string diskFull(int mb) {
+    return "Falta espacio en disco: libera " + std::to_string(mb) + " MB y vuelve a intentar.";
+}
 
 const HttpLimits DEFAULT_LIMITS = gHttpLimits;
 void* (*const DEFAULT_HTTP_REALLOCATE)(void*, size_t) = gHttpReallocate;
 void* (*const DEFAULT_CHECK_REALLOCATE)(void*, size_t) = gCheckReallocate;
+int (*const DEFAULT_DISK_FREE)(const char*, uint64_t*, uint64_t*) = gDiskFreeBytes;
+BOOL (*const DEFAULT_WRITE_PART)(HANDLE, const void*, DWORD, DWORD*) = gWritePart;
 const char* const* const BUILT_IN_KEYS = gReleaseKeys;
 const int BUILT_IN_KEY_COUNT = gReleaseKeyCount;
 // Short enough for a test, long enough for a busy machine's normal transfers.
@@ -87,6 +94,9 @@ struct Engine : ::testing::Test {
         gReleaseKeys = BUILT_IN_KEYS;
         gReleaseKeyCount = BUILT_IN_KEY_COUNT;
         gHashThreads = 0;
+        gDiskFreeBytes = DEFAULT_DISK_FREE;
+        gWritePart = DEFAULT_WRITE_PART;
+        launcherState.maxDownloadKBps = 0;
         setFaults({});
     }
 
@@ -840,6 +850,131 @@ TEST_F(Engine, AServerThatFallsSilentEndsTheRunSoon) {
     EXPECT_LT(GetTickCount() - started, 4u * SHORT_LIMITS.receiveMs + 2000);
     EXPECT_LE(requests().size(), 2u + 16u);
     EXPECT_EQ("file-failed\tserver-gone", logOf("many\\39").back());
+}
+
+// The tests' disk: diskSize bytes free before the run, less what the run
+// writes. A small file system cannot be mounted for a Wine prefix without
+// root privileges, so the platform's answers are replaced; all else is real.
+uint64_t diskSize;
+volatile LONG64 diskWritten;
+int testDiskFree(const char*, uint64_t* freeBytes, uint64_t* volumeBytes) {
+    *freeBytes = diskSize - (uint64_t)diskWritten;
+    *volumeBytes = 1ull << 40;
+    return 1;
+}
+BOOL writeWithinTestDisk(HANDLE file, const void* bytes, DWORD size, DWORD* written) {
+    if ((uint64_t)InterlockedAdd64(&diskWritten, size) > diskSize) {
+        InterlockedAdd64(&diskWritten, -(LONG64)size);
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return WriteFile(file, bytes, size, written, nullptr);
+}
+
+// A disk that surely cannot hold what the run needs ends it before any file
+// is requested; near the limit the run goes ahead.
+TEST_F(Engine, ADiskTooSmallEndsTheRunBeforeAnyFileIsRequested) {
+    const uint64_t MiB = 1 << 20;
+    publish("new.bin", contentOf(3 * MiB, 70));
+    publish("replaced.bin", contentOf(2 * MiB, 71));
+    placeLocal("replaced.bin", contentOf(2 * MiB, 72));
+    publish("resumed.bin", contentOf(MiB, 73));
+    placeLocal("resumed.bin.part", contentOf(MiB, 73).substr(0, MiB / 2));
+    writeManifest();
+    gDiskFreeBytes = testDiskFree;
+    // 3.5 MiB at least (all installed), 5.5 MiB at most (every part beside its old file).
+    const struct {
+        uint64_t free;
+        std::string text;
+        const char* logged;
+    } cases[] = {
+        {MiB, diskFull(3), "run-end\t-\tdisk-full\tneeds 3670016 bytes at least, 5767168 at most; 1048576 free"},
+        {7 * MiB / 2 - 1, diskFull(1), "run-end\t-\tdisk-full\tneeds 3670016 bytes at least"},
+        {4 * MiB, updated(3), "disk-space\t-\ttight\tneeds 3670016 bytes at least"}};
+    for (const auto& c : cases) {
+        diskSize = c.free;
+        RunResult run = runUpdate(0);
+        EXPECT_EQ(c.text, texts(run).back());
+        EXPECT_NE(std::string::npos, runLog().find(c.logged)) << runLog();
+        if (c.text == updated(3)) continue;
+        EXPECT_EQ(0u, run.outcome);
+        EXPECT_EQ(3u, texts(run).size());  // searching, checking, the disk: no download began
+        EXPECT_EQ(contentOf(2 * MiB, 72), readFile(local("replaced.bin")));
+        EXPECT_EQ(MiB / 2, readFile(local("resumed.bin.part")).size());
+    }
+    for (const char* path : {"new.bin", "replaced.bin", "resumed.bin"}) EXPECT_EQ(1, requestsFor(path)) << path;
+}
+
+// A disk that fills up during the run stops every download at once: targets
+// stay as they were, and what arrived waits in the parts for the next run.
+TEST_F(Engine, ADiskThatFillsUpStopsEveryDownloadAndTheNextRunResumes) {
+    const uint64_t MiB = 1 << 20;
+    for (const char* path : {"a.bin", "b.bin"}) {
+        publish(path, contentOf(3 * MiB, path[0]));
+        placeLocal(path, contentOf(3 * MiB, 99));
+    }
+    setFaults({{"a.bin", "{\"slow\": 65536}"}, {"b.bin", "{\"slow\": 65536}"}});
+    writeManifest();
+    // 3 MiB at least, 6 MiB at most: with 4 MiB free the run goes ahead and fills it.
+    diskSize = 4 * MiB;
+    diskWritten = 0;
+    gDiskFreeBytes = testDiskFree;
+    gWritePart = writeWithinTestDisk;
+    RunResult run = runUpdate(0);
+    // 6 MiB less what the parts hold, beyond 4 MiB less the same.
+    EXPECT_EQ(diskFull(2), texts(run).back());
+    EXPECT_EQ(0u, run.outcome);
+    uint64_t held = 0;
+    for (const char* path : {"a.bin", "b.bin"}) {
+        EXPECT_EQ(contentOf(3 * MiB, 99), readFile(local(path))) << path;
+        held += readFile(local(std::string(path) + ".part")).size();
+        EXPECT_EQ(std::vector<std::string>{"file-failed\tdisk-full"}, logOf(path)) << path;
+    }
+    EXPECT_EQ((uint64_t)diskWritten, held);
+    EXPECT_NE(std::string::npos, runLog().find("\trun-end\t-\tdisk-full\tthe disk filled up: 2 files"));
+
+    gDiskFreeBytes = DEFAULT_DISK_FREE;
+    gWritePart = DEFAULT_WRITE_PART;
+    setFaults({});
+    EXPECT_EQ(updated(2), texts(runUpdate(0)).back());
+    for (const char* path : {"a.bin", "b.bin"}) {
+        EXPECT_EQ(contentOf(3 * MiB, path[0]), readFile(local(path))) << path;
+        EXPECT_NE("", requestsOf(path).back().range) << path;
+    }
+}
+
+// MaxDownloadKBps in launcher.ini holds all workers together to the limit;
+// the status line shows the speed and, once it is steady, the time left.
+TEST_F(Engine, ASpeedLimitHoldsAllWorkersTogether) {
+    for (int i = 0; i < 6; ++i) publish("s" + std::to_string(i), contentOf(1 << 20, 80 + i));
+    writeManifest();
+    DWORD started = GetTickCount();
+    EXPECT_EQ(updated(6), texts(runUpdate(0)).back());
+    DWORD unlimited = GetTickCount() - started;
+
+    for (int i = 0; i < 6; ++i) DeleteFileA(local("s" + std::to_string(i)).c_str());
+    writeFile(local("launcher.ini"),
+              "[Launcher]\r\nUpdateUrl=" + std::string(launcherState.updateUrl) + "\r\nMaxDownloadKBps=512\r\n");
+    readConfig();
+    ASSERT_EQ(512, launcherState.maxDownloadKBps);
+    started = GetTickCount();
+    RunResult run = runUpdate(0);
+    DWORD limited = GetTickCount() - started;
+    EXPECT_EQ(updated(6), texts(run).back());
+    EXPECT_GE(limited, 11000u);  // 6 MiB at 512 KiB a second take 12 s
+    EXPECT_LT(unlimited * 2, limited);
+    int speeds = 0, timesLeft = 0;
+    for (const std::string& text : texts(run)) {
+        size_t unit = text.find(" KB/s");
+        EXPECT_EQ(std::string::npos, text.find(" MB/s")) << text;
+        if (unit == std::string::npos) continue;
+        ++speeds;
+        timesLeft += text.find(" KB/s, quedan ") != std::string::npos;
+        // Five seconds at the limit, or two from the start, and what the bucket and the reads may add.
+        EXPECT_LE(atof(text.c_str() + text.rfind(", ", unit) + 2), 560) << text;
+    }
+    EXPECT_GE(speeds, 20);
+    EXPECT_GE(timesLeft, 10);
 }
 
 // The log keeps the newest lines and stays within its size across runs.

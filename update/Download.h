@@ -11,6 +11,9 @@
 #include "update/Documents.h"
 #include "update/OwnFiles.h"
 
+struct DownloadStatus;
+struct Throttle;
+
 enum {
     FILE_URL_SIZE = 1024,
     LOCAL_PATH_SIZE = 260,
@@ -42,6 +45,9 @@ struct DownloadQueue {
     volatile uint32_t lastReportTick;
     volatile int32_t unreachableInARow;
     volatile int32_t serverGone;
+    volatile int32_t diskFull;  // a write found the disk full: the rest stop at once
+    Throttle* throttle;         // null: no speed limit
+    DownloadStatus* status;     // the status line's figures and speed
 };
 
 #ifdef _WIN32

@@ -7,11 +7,14 @@
 #include "shell/Text.h"
 #include "update/ClientPath.h"
 #include "update/Digest.h"
+#include "update/DiskSpace.h"
 #include "update/Download.h"
+#include "update/DownloadStatus.h"
 #include "update/Http.h"
 #include "update/PartFile.h"
 #include "update/RunLog.h"
 #include "update/Status.h"
+#include "update/Throttle.h"
 
 uint32_t gRetryPauseUnitMs = 1000;
 
@@ -66,8 +69,7 @@ static void createFoldersFor(char* target, size_t clientDirLength) {
 
 static void reportProgress(const DownloadQueue* queue, uint64_t done, int32_t finished) {
     setProgress(downloadProgressPermille(done, queue->totalBytes));
-    setStatus("Descargando... %d / %d archivos (%d / %d MB)", finished, queue->jobCount, wholeMebibytes(done),
-              wholeMebibytes(queue->totalBytes));
+    showDownloadStatus(queue->status, done, finished);
 }
 
 static uint64_t bytesSoFar(const DownloadQueue* queue) {
@@ -153,11 +155,19 @@ static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles*
 
 static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sha256* digest, HttpRequest* request,
                        uint64_t* have, Failure* failure) {
+    DownloadQueue* queue = worker->queue;
     for (;;) {
+        if (__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST)) {
+            failWith(failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
+            return 0;
+        }
         const char* data = nullptr;
-        uint32_t got = 0;
-        if (!httpRead(request, &data, &got, failure)) return 0;
+        uint32_t got = 0, allowed = throttleRead(queue->throttle, request, DOWNLOAD_BUFFER_SIZE);
+        int read = httpRead(request, allowed, &data, &got, failure);
+        throttleUnused(queue->throttle, allowed - got);
+        if (!read) return 0;
         if (got == 0) break;
+        countNetworkBytes(queue->status, got);
         if (got > job->size - *have) {
             failWith(failure, FAIL_LENGTH, 0);
             failure->expected = job->size;
@@ -165,8 +175,9 @@ static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sh
             return 0;
         }
         DWORD written = 0;
-        if (!WriteFile(file, data, got, &written, nullptr) || written != got) {
+        if (!gWritePart(file, data, got, &written) || written != got) {
             failWith(failure, FAIL_WRITE, GetLastError());
+            noteFullDisk(queue, failure);
             return 0;
         }
         if (!sha256Add(digest, data, got)) {
@@ -202,7 +213,10 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     HttpRequest request = {};
     char hex[DIGEST_TEXT_SIZE];
     HANDLE file = openPart(files->part, failure);
-    if (!file) return TRY_FAILED;
+    if (!file) {
+        noteFullDisk(worker->queue, failure);
+        return TRY_FAILED;
+    }
     if (!sha256Begin(&digest)) {
         failWith(failure, FAIL_MEMORY, 0);
         goto done;
@@ -238,7 +252,7 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
             goto done;
         }
         if (!receiveBody(worker, job, file, &digest, &request, &have, failure)) {
-            keepPart = isPassingFailure(failure) && have > 0;
+            keepPart = keepsWhatArrived(failure) && have > 0;
             goto done;
         }
         if (have != job->size) {
@@ -277,10 +291,12 @@ done:
     return result;
 }
 
-// Sleeps between tries, in slices, so that a run whose server has gone does
-// not wait for nothing.
+// Sleeps between tries, in slices, so that a run whose server has gone or
+// whose disk is full does not wait for nothing.
 static void pauseBeforeRetry(const DownloadQueue* queue, uint32_t ms) {
-    for (uint32_t slept = 0; slept < ms && !__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST); slept += 50) {
+    for (uint32_t slept = 0; slept < ms && !__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST) &&
+                             !__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST);
+         slept += 50) {
         Sleep(ms - slept < 50 ? ms - slept : 50);
     }
 }
@@ -313,6 +329,10 @@ static int downloadJob(Worker* worker, const ManifestEntry* job) {
         for (;;) {
             if (__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST)) {
                 failWith(&failure, FAIL_SERVER_GONE, 0);
+                break;
+            }
+            if (__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST)) {
+                failWith(&failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
                 break;
             }
             int result = tryJob(worker, job, &files, allowResume, &failure);

@@ -3,10 +3,26 @@
 enum { RETRY_AFTER_LIMIT = 30 };
 
 const char* failureCode(int32_t reason) {
-    static const char* const codes[FAIL_REASON_COUNT] = {
-        "none",        "refused",   "connect",          "timeout", "slow",  "dropped", "cut",      "http",
-        "too-large",   "memory",    "length",           "digest",  "write", "in-use",  "too-long", "own-file",
-        "server-gone", "signature", "insecure-redirect"};
+    static const char* const codes[FAIL_REASON_COUNT] = {"none",
+                                                         "refused",
+                                                         "connect",
+                                                         "timeout",
+                                                         "slow",
+                                                         "dropped",
+                                                         "cut",
+                                                         "http",
+                                                         "too-large",
+                                                         "memory",
+                                                         "length",
+                                                         "digest",
+                                                         "write",
+                                                         "in-use",
+                                                         "too-long",
+                                                         "own-file",
+                                                         "server-gone",
+                                                         "signature",
+                                                         "insecure-redirect",
+                                                         "disk-full"};
     return reason >= 0 && reason < FAIL_REASON_COUNT ? codes[reason] : "unknown";
 }
 
@@ -24,6 +40,8 @@ int isPassingFailure(const Failure* failure) {
     }
     return 0;
 }
+
+int keepsWhatArrived(const Failure* failure) { return isPassingFailure(failure) || failure->reason == FAIL_DISK_FULL; }
 
 int isUnreachable(const Failure* failure) { return failure->reason == FAIL_REFUSED || failure->reason == FAIL_TIMEOUT; }
 

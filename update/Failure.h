@@ -25,6 +25,7 @@ enum {
     FAIL_SIGNATURE,      // the release's signature is missing or does not match
     // Redirected to plain HTTP, from HTTPS or away from this machine.
     FAIL_INSECURE_REDIRECT,
+    FAIL_DISK_FULL,  // a write found the disk full, or another's did and the run stopped
     FAIL_REASON_COUNT
 };
 
@@ -43,6 +44,10 @@ const char* failureCode(int32_t reason);
 // 1 when trying again may succeed: a dropped or refused connection, a time-out,
 // or HTTP 408, 429, 500, 502, 503, 504.
 int isPassingFailure(const Failure* failure);
+
+// 1 when what arrived stays in the ".part" for a later try or run: after a
+// passing failure, or when the disk is full.
+int keepsWhatArrived(const Failure* failure);
 
 // 1 when the transfer never reached a server that answered: a refused
 // connection or a time-out. Eight in a row end the downloads of a run.

@@ -64,12 +64,12 @@ void httpCloseInternet(void* internet);
 // status), or 0 with failure filled and nothing left open.
 int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* request, Failure* failure);
 
-// Reads the next bytes of the body, at most HTTP_READ_SIZE, without waiting
-// for more than have arrived. Returns 1 with *got bytes at *data (0: the body
+// Reads the next bytes of the body, at most most (1 or more) and
+// HTTP_READ_SIZE, without waiting for more than have arrived. Returns 1 with *got bytes at *data (0: the body
 // ended), valid until the next read or httpClose; or 0 with failure filled
 // when the connection broke off, timed out or is too slow. The bytes are in
 // the request's own buffer, which outlives a read that timed out.
-int httpRead(HttpRequest* request, const char** data, uint32_t* got, Failure* failure);
+int httpRead(HttpRequest* request, uint32_t most, const char** data, uint32_t* got, Failure* failure);
 
 void httpClose(HttpRequest* request);
 
@@ -90,6 +90,10 @@ int parseContentRange(const char* text, uint64_t* first, uint64_t* last, uint64_
 // The rate rule: called with the time and the bytes received so far after
 // every read; 0 once a whole window has passed with fewer than minBytes.
 int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint32_t minBytes);
+
+// Leaves ms that the launcher itself waited (its speed limit) out of the rate
+// window: the rule judges the server alone.
+void excludeFromRateWindow(HttpRequest* request, uint32_t ms);
 
 // Allocation of what the download path holds: documents, the workers'
 // buffers, the requests' wait records and their read buffers. As realloc,

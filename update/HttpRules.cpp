@@ -59,3 +59,8 @@ int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint
     ++request->slotCount;
     return 1;
 }
+
+void excludeFromRateWindow(HttpRequest* request, uint32_t ms) {
+    int32_t held = request->slotCount < HTTP_RATE_SLOTS ? request->slotCount : HTTP_RATE_SLOTS;
+    for (int32_t i = 0; i < held; ++i) request->slotTick[i] += ms;
+}

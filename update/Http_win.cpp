@@ -217,7 +217,7 @@ static void recordFailure(Failure* failure, int32_t reason, const HttpRequest* r
     failure->retryAfterSeconds = request->retryAfterSeconds;
 }
 
-int httpRead(HttpRequest* request, const char** data, uint32_t* got, Failure* failure) {
+int httpRead(HttpRequest* request, uint32_t most, const char** data, uint32_t* got, Failure* failure) {
     DWORD started = GetTickCount();
     HttpWait* wait = request->wait;
     if (!wait->buffer) {
@@ -250,7 +250,7 @@ int httpRead(HttpRequest* request, const char** data, uint32_t* got, Failure* fa
         read = INTERNET_BUFFERSA{};
         read.dwStructSize = sizeof(read);
         read.lpvBuffer = wait->buffer;
-        read.dwBufferLength = wait->bufferSize;
+        read.dwBufferLength = most < wait->bufferSize ? most : wait->bufferSize;
         if (gHttpReadObserver) gHttpReadObserver(wait, wait->buffer);
         if (!InternetReadFileExA(request->request, &read, IRF_NO_WAIT, (DWORD_PTR)wait)) {
             error = GetLastError();
@@ -297,7 +297,7 @@ char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLe
     for (;;) {
         const char* data = nullptr;
         uint32_t got = 0;
-        if (!httpRead(&request, &data, &got, failure)) goto failed;
+        if (!httpRead(&request, UINT32_MAX, &data, &got, failure)) goto failed;
         if (got > limit - length) {
             recordFailure(failure, FAIL_TOO_LARGE, &request);
             goto failed;

@@ -9,12 +9,15 @@
 #include "shell/Threads.h"
 #include "update/Cache.h"
 #include "update/Check.h"
+#include "update/DiskSpace.h"
 #include "update/Download.h"
+#include "update/DownloadStatus.h"
 #include "update/Http.h"
 #include "update/OwnFiles.h"
 #include "update/Release.h"
 #include "update/RunLog.h"
 #include "update/Status.h"
+#include "update/Throttle.h"
 
 void* (*gOpenUpdateInternet)() = httpOpenInternet;
 
@@ -56,7 +59,9 @@ static void fetchNews(void* internet, const char* base) {
 // created, this thread works the queue too, so no job is left unclaimed; the
 // queue and the list are only released after every started worker has ended.
 static int32_t downloadJobs(void* internet, const UpdateBases* bases, const AcceptedRelease* release,
-                            const JobList* jobs) {
+                            const JobList* jobs, DiskUse* disk) {
+    checkDiskSpace(jobs, disk);
+    if (disk->full) return jobs->count;
     OwnFiles ownFiles;
     collectOwnFiles(&ownFiles);
     DownloadQueue queue = {};
@@ -74,6 +79,11 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
     for (int32_t i = 0; i < jobs->count; ++i) {
         if (readJob(jobs, i, &job)) queue.totalBytes = addSaturating(queue.totalBytes, job.size);
     }
+    Throttle throttle;
+    queue.throttle = startThrottle(&throttle, launcherState.maxDownloadKBps);
+    DownloadStatus status;
+    startDownloadStatus(&status, jobs->count, queue.totalBytes);
+    queue.status = &status;
 
     setStatus("Descargando %d archivo(s)...", queue.jobCount);
     setProgress(0);
@@ -86,8 +96,11 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
         if (worker) workers[started++] = worker;
     }
     if (started < wanted) downloadWorker(&queue);
-    if (started > 0) WaitForMultipleObjects(started, workers, TRUE, INFINITE);
+    while (started > 0 && WaitForMultipleObjects(started, workers, TRUE, DOWNLOAD_STATUS_REFRESH_MS) == WAIT_TIMEOUT) {
+        refreshDownloadStatus(&status);
+    }
     for (DWORD i = 0; i < started; ++i) CloseHandle(workers[i]);
+    if (queue.diskFull) measureDiskStillNeeded(jobs, disk);
     return queue.failedCount;
 }
 
@@ -123,9 +136,11 @@ DWORD WINAPI updateRun(void*) {
     loadCache();
 
     JobList list = {};
+    DiskUse disk = {};
     int32_t failed = checkManifest(manifest, &list), updated = 0;
     if (list.count > 0) {
-        int32_t jobFailures = downloadJobs(internet, &bases, &release, &list);
+        int32_t jobFailures = downloadJobs(internet, &bases, &release, &list, &disk);
+        releaseDiskUse(&disk);
         failed += jobFailures;
         updated = list.count - jobFailures;
         // Downloaded or not, these files are hashed afresh next time.
@@ -140,6 +155,10 @@ DWORD WINAPI updateRun(void*) {
     httpCloseInternet(internet);
     setProgress(1000);
 
+    if (disk.full) {
+        setStatus("Falta espacio en disco: libera %d MB y vuelve a intentar.", mebibytesToFree(disk.missing));
+        return endRun(0, "disk-full", disk.detail);
+    }
     char detail[96];
     formatText(detail, sizeof(detail), "%d updated, %d failed", updated, failed);
     if (failed > 0) {

@@ -1,4 +1,4 @@
-// The two launcher.ini values as read into their 512-byte buffers.
+// The launcher.ini values as read into their buffers.
 #include "shell/Config.h"
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
@@ -32,5 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     memcpy(url, value.data(), value.size());
     normaliseWebUrl(url);
     FUZZ_CHECK(url[0] == 0 || (startsWithIgnoreCase(url, "https://") && strcmp(url, value.data()) == 0));
+    // A limit is never negative, and only digits make one.
+    int32_t limit = parseMaxDownloadKBps(value.data());
+    FUZZ_CHECK(limit >= 0 && (limit == 0 || strpbrk(value.data(), "123456789")));
     return 0;
 }

@@ -12,10 +12,17 @@
 //   window_probe ink TEXT...
 //       one line per text: a '#' for each pixel column that the launcher's
 //       status font inks when it draws the text at x 0, else '.'; up to the last ink
+//   window_probe status-lines
+//       the widest download status line the launcher makes for this font at
+//       up to 7-digit counts (a 128 MiB manifest lists under 2 million files),
+//       then the one for 12 / 40 files, 350 / 1200 MB, 5.2 MB/s, 3 minutes left
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
+
+#include "shell/LauncherState.h"
+#include "update/DownloadStatus.h"
 
 static BOOL CALLBACK collectStatic(HWND child, LPARAM line) {
     char className[64];
@@ -54,6 +61,42 @@ static void printWindow(HWND window) {
            IsIconic(window) ? 1 : 0, GetForegroundWindow() == window ? 1 : 0, program);
 }
 
+static HFONT statusFont() {
+    return CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Segoe UI");
+}
+
+// Every shape of count, speed (99.9 KB/s, 1023 KB/s, 99.9 MB/s, 9999 MB/s)
+// and time left (menos de 1 min, 59 min, 99 h 59 min) with the widest digits.
+static void printStatusLines() {
+    HFONT font = statusFont();
+    StatusWidths widths;
+    measureStatusFont(font, &widths);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ kept = SelectObject(dc, font);
+    char text[STATUS_TEXT_SIZE], widest[STATUS_TEXT_SIZE] = "";
+    const int64_t nines[] = {9, 99, 999, 9999, 99999, 999999, 9999999},
+                  speeds[] = {-1, 102348, 1048063, 104805171, 10484711424ll};
+    const int64_t times[] = {-1, 30, 3540, 359940};
+    for (int i = 0, widestWidth = -1; i < 7 * 7 * 5 * 4; ++i) {
+        int64_t files = nines[i % 7], mebibytes = nines[i / 7 % 7];
+        DownloadFigures f = {(int32_t)files - 1,        (int32_t)files,     (uint64_t)(mebibytes - 1) << 20,
+                             (uint64_t)mebibytes << 20, speeds[i / 49 % 5], times[i / 245]};
+        formatDownloadStatus(text, sizeof(text), &f, &widths, downloadStatusWidthLimit());
+        SIZE size = {};
+        GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
+        if (size.cx <= widestWidth) continue;
+        widestWidth = size.cx;
+        strcpy(widest, text);
+    }
+    DownloadFigures typical = {12, 40, 350ull << 20, 1200ull << 20, 5452595, 180};
+    formatDownloadStatus(text, sizeof(text), &typical, &widths, downloadStatusWidthLimit());
+    printf("%s\n%s\n", widest, text);
+    SelectObject(dc, kept);
+    DeleteDC(dc);
+    DeleteObject(font);
+}
+
 // Drawn as the launcher draws its status line: the same font, slate on the dark band.
 static void printInk(const char* text) {
     BITMAPINFO info = {};
@@ -65,8 +108,7 @@ static void printInk(const char* text) {
     DWORD* pixels = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, (void**)&pixels, nullptr, 0);
-    HFONT font = CreateFontA(-14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, OUT_DEFAULT_PRECIS,
-                             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE, "Segoe UI");
+    HFONT font = statusFont();
     HGDIOBJ keptBitmap = SelectObject(dc, bitmap);
     HGDIOBJ keptFont = SelectObject(dc, font);
     RECT all = {0, 0, 1000, 40};
@@ -122,10 +164,15 @@ int main(int argc, char** argv) {
         for (int i = 2; i < argc; ++i) printInk(argv[i]);
         return 0;
     }
+    if (argc == 2 && strcmp(argv[1], "status-lines") == 0) {
+        printStatusLines();
+        return 0;
+    }
     if (argc == 2 && strcmp(argv[1], "boxes") == 0) {
         EnumWindows(printBox, 0);
         return 0;
     }
-    fprintf(stderr, "usage: window_probe window|restore CLASS TITLE | short PATH | boxes | ink TEXT...\n");
+    fprintf(stderr,
+            "usage: window_probe window|restore CLASS TITLE | short PATH | boxes | ink TEXT... | status-lines\n");
     return 2;
 }

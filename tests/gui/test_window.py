@@ -59,8 +59,8 @@ def words(columns):
     return [(m.start(), m.end() - 1) for m in re.finditer(r"#+(?:\.{1,3}#+)*", columns)]
 
 
-def sameWords(a, b):
-    return len(a) == len(b) and all(abs(p - q) <= 2 for u, v in zip(a, b) for p, q in zip(u, v))
+def sameWords(a, b, slack=2):
+    return len(a) == len(b) and all(abs(p - q) <= slack for u, v in zip(a, b) for p, q in zip(u, v))
 
 
 class Shot:
@@ -372,6 +372,25 @@ class WindowTest(unittest.TestCase):
         self.waitUntil(lambda: self.launchers() == [("once", False, True), ("other", False, False)],
                        "the first window in front")
         self.assertEqual([self.requests("manifest.txt", case) for case in ("once", "other")], [1, 1])
+
+    def test_slow_download_shows_speed_and_time_left_within_the_line(self):
+        self.makeClient("slow", os.urandom(6 << 20), "")
+        self.fault("data.bin", {"slow": 2048})
+        # The widest download line the launcher makes for its font, and the one for typical counts, end
+        # left of the percentage; the typical one keeps the time left.
+        widest, typical = self.probe("status-lines").splitlines()[:2]
+        for text, columns in zip((widest, typical), self.probe("ink", widest, typical).splitlines()):
+            self.assertLessEqual(len(columns), STATUS[1] - STATUS[0], text)
+        self.assertTrue(typical.endswith(", quedan 3 min)"), typical)
+
+        # At 40 KiB a second the line soon says how fast and how long: read off the screen, with
+        # digits as wide as the ones it shows.
+        self.startLauncher()
+        shapes = ["Descargando... 0 / 1 archivos (%s / 6 MB, %s KB/s, quedan %s min)" % (done, speed, left)
+                  for done in "01" for speed in ("8.8", "88.8", "888") for left in ("8", "88")]
+        expected = [words(line) for line in self.probe("ink", *shapes).splitlines()]
+        self.shot(lambda s: any(sameWords(words(s.ink(STATUS, STATUS_BLANK_ROW)), e, 3) for e in expected),
+                  "the status line to show the speed and the time left", 90)
 
     def test_minimise_and_escape_during_a_run(self):
         self.makeClient("escape", os.urandom(100), "")

@@ -421,7 +421,7 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
                 got = bytesRead;
             } else {
                 const char* data = nullptr;
-                good = httpRead(&request, &data, &got, &failure);
+                good = httpRead(&request, UINT32_MAX, &data, &got, &failure);
             }
             if (!good || got == 0) break;
             have += got;
