@@ -939,7 +939,10 @@ TEST_F(Engine, ADiskThatFillsUpStopsEveryDownloadAndTheNextRunResumes) {
     EXPECT_EQ(updated(2), texts(runUpdate(0)).back());
     for (const char* path : {"a.bin", "b.bin"}) {
         EXPECT_EQ(contentOf(3 * MiB, path[0]), readFile(local(path))) << path;
-        EXPECT_NE("", requestsOf(path).back().range) << path;
+        // The first run's requests may end after the second's: the resume is whichever asked for a range.
+        std::vector<LoggedRequest> tries = requestsOf(path);
+        EXPECT_TRUE(std::any_of(tries.begin(), tries.end(), [](const LoggedRequest& r) { return !r.range.empty(); }))
+            << path;
     }
 }
 
