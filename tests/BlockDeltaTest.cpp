@@ -99,6 +99,11 @@ TEST(BlockDelta, PlansFetchOnlyWhatIsNotInTheLocalCopy) {
     } cases[] = {
         {"changed in places and shifted", changed, old, 65536, changed.size() / 50, 4},
         {"the same file", old, old, 1 << 20, 0, 0},
+        {"followed by more bytes", old, join({old, noise(100, 13)}), 1 << 20, 0, 0},
+        // Two blocks of zeros more in the file than in the copy: one class, found together.
+        {"a block that repeats",
+         join({slice(old, 0, size), Bytes(size, 0), slice(old, size, size), Bytes(2 * size, 0), slice(old, 0, 100)}),
+         join({Bytes(size, 0), slice(old, 0, 2 * size), slice(old, 0, 100)}), 4093, 0, 0},
         // Both halves at offsets that are no multiple of the block size, the
         // half that ends the file first.
         {"moved blocks", old,

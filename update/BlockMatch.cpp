@@ -191,12 +191,11 @@ static int lookUp(BlockMatch* m, const unsigned char* window, int* strongKnown, 
 // The block after the last match, tried at position before anything else: a
 // local copy that holds the new file's blocks in order costs one strong sum
 // a block. A full block's sum is the window's, for the lookup after it.
-static int tryExpected(BlockMatch* m, const unsigned char* window, uint64_t available, int* strongKnown,
-                       uint64_t* strong) {
+static int tryExpected(BlockMatch* m, const unsigned char* window, int* strongKnown, uint64_t* strong) {
     uint32_t block = m->expected;
     m->expected = m->index.blockCount;
     uint32_t length = blockLength(&m->index, block);
-    if (length > available || !spend(m, length)) return 0;
+    if (!spend(m, length)) return 0;
     uint64_t sum = strongSum(window, length);
     *strongKnown = length == m->index.blockSize;
     *strong = sum;
@@ -221,7 +220,7 @@ static void scan(BlockMatch* m) {
             const unsigned char* window = m->buffer + (m->position - m->bufferStart);
             int strongKnown = 0;
             uint64_t strong = 0;
-            if (m->expected < m->index.blockCount && tryExpected(m, window, end - m->position, &strongKnown, &strong)) {
+            if (m->expected < m->index.blockCount && tryExpected(m, window, &strongKnown, &strong)) {
                 continue;
             }
             if (m->gaveUp || !spend(m, n)) return;
