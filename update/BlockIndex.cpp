@@ -65,14 +65,6 @@ int readBlockIndex(const void* bytes, size_t length, uint64_t fileSize, uint32_t
     return 1;
 }
 
-uint64_t blockWeakSum(const BlockIndex* index, uint32_t block) {
-    return read64(index->records + (size_t)block * BLOCK_INDEX_RECORD_SIZE);
-}
-
-uint64_t blockStrongSum(const BlockIndex* index, uint32_t block) {
-    return read64(index->records + (size_t)block * BLOCK_INDEX_RECORD_SIZE + 8);
-}
-
 uint32_t blockLength(const BlockIndex* index, uint32_t block) {
     uint64_t start = (uint64_t)block * index->blockSize;
     uint64_t rest = index->fileSize - start;

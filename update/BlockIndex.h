@@ -122,8 +122,12 @@ struct BlockIndex {
 int readBlockIndex(const void* bytes, size_t length, uint64_t fileSize, uint32_t blockSize, const char* sha256Hex,
                    BlockIndex* out);
 
-uint64_t blockWeakSum(const BlockIndex* index, uint32_t block);
-uint64_t blockStrongSum(const BlockIndex* index, uint32_t block);
+inline uint64_t blockWeakSum(const BlockIndex* index, uint32_t block) {
+    return read64(index->records + (size_t)block * BLOCK_INDEX_RECORD_SIZE);
+}
+inline uint64_t blockStrongSum(const BlockIndex* index, uint32_t block) {
+    return read64(index->records + (size_t)block * BLOCK_INDEX_RECORD_SIZE + 8);
+}
 // The block's length: the block size, or less for the last block.
 uint32_t blockLength(const BlockIndex* index, uint32_t block);
 
