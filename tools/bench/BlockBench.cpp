@@ -3,7 +3,9 @@
 // (one an insertion that shifts the rest), indexed in blocks of 8 to 64 KiB
 // and matched against the old copy, a copy that shares nothing and the new
 // file itself, in 256 KiB reads as the launcher reads. OpenSSL's SHA-256 of
-// the same bytes on one thread is the yardstick for the matcher's speed.
+// the same bytes on one thread is the yardstick for the matcher's speed. Each
+// time is the best of three, each SHA-256 run next to a match, since other
+// work on the machine slows either at random.
 //   bench_blocks [MIB]
 #include <openssl/evp.h>
 
@@ -18,7 +20,7 @@
 
 typedef std::vector<unsigned char> Bytes;
 
-enum { READ_SIZE = 256 * 1024, REGIONS = 16 };
+enum { READ_SIZE = 256 * 1024, REGIONS = 16, TRIES = 3 };
 
 static const char* const ZERO_DIGEST = "0000000000000000000000000000000000000000000000000000000000000000";
 
@@ -65,7 +67,12 @@ static int buildsTheFile(const BlockPlan* plan, const Bytes& local, const Bytes&
     return 1;
 }
 
-static Outcome match(const BlockIndex* index, const Bytes& local, const Bytes& file) {
+static double sha256Seconds(const Bytes& bytes);
+
+// The best of a few runs; a SHA-256 of the old copy beside each, its best in *sha.
+static Outcome match(const BlockIndex* index, const Bytes& local, const Bytes& file, const Bytes& old, double* sha);
+
+static Outcome matchOnce(const BlockIndex* index, const Bytes& local, const Bytes& file) {
     Outcome outcome = {};
     BlockMatch m;
     BlockPlan plan = {};
@@ -86,6 +93,17 @@ static Outcome match(const BlockIndex* index, const Bytes& local, const Bytes& f
     return outcome;
 }
 
+static Outcome match(const BlockIndex* index, const Bytes& local, const Bytes& file, const Bytes& old, double* sha) {
+    Outcome best = {};
+    for (int i = 0; i < TRIES; ++i) {
+        Outcome o = matchOnce(index, local, file);
+        if (i == 0 || o.seconds < best.seconds) best = o;
+        double seconds = sha256Seconds(old);
+        if (*sha == 0 || seconds < *sha) *sha = seconds;
+    }
+    return best;
+}
+
 static double sha256Seconds(const Bytes& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -101,21 +119,23 @@ static double sha256Seconds(const Bytes& bytes) {
     return seconds;
 }
 
+struct Row {
+    const char* copy;
+    uint32_t blockSize;
+    uint64_t indexLength;
+    double indexSeconds;
+    Outcome outcome;
+    size_t localSize;
+};
+
 int main(int argc, char** argv) {
     size_t mib = argc > 1 ? (size_t)atoi(argv[1]) : 256;
     Bytes old(mib << 20), unrelated(mib << 20);
     fillNoise(old.data(), old.size(), 1);
     fillNoise(unrelated.data(), unrelated.size(), 2);
     Bytes file = changed(old);
-    double mb = (double)old.size() / 1e6;
-    double sha = sha256Seconds(old);
-    int failures = 0;
-
-    printf("old copy %zu MiB, new file %zu bytes; OpenSSL SHA-256 %.0f MB/s on one thread\n\n", mib, file.size(),
-           mb / sha);
-    printf(
-        "| block | index | fetched | fetched + index | requests | match MB/s | vs SHA-256 | index MB/s | match "
-        "memory, 4 GiB file |\n|---|---|---|---|---|---|---|---|---|\n");
+    double sha = 0;
+    std::vector<Row> rows;
     for (uint32_t blockSize = 8192; blockSize <= 65536; blockSize *= 2) {
         BlockIndexWriter writer;
         double start = nowSeconds();
@@ -127,26 +147,39 @@ int main(int argc, char** argv) {
         double indexSeconds = nowSeconds() - start;
         BlockIndex index;
         if (!readBlockIndex(writer.data, writer.length, file.size(), blockSize, ZERO_DIGEST, &index)) return 1;
-        Outcome o = match(&index, old, file);
-        failures += !o.ok;
-        double pct = 100.0 / (double)file.size();
-        uint64_t blocks4G = (4ull << 30) / blockSize;
-        printf(
-            "| %u KiB | %.3f%% | %.2f%% | %.2f%% | %d | %.0f | %.2f | %.0f | %.1f MiB |\n", blockSize / 1024,
-            (double)writer.length * pct, (double)o.fetched * pct, (double)(o.fetched + writer.length) * pct, o.requests,
-            mb / o.seconds, sha / o.seconds, (double)file.size() / 1e6 / indexSeconds,
-            (double)(blockMatchMemory((uint32_t)blocks4G, blockSize) + blocks4G * BLOCK_INDEX_RECORD_SIZE) / 1048576.0);
+        rows.push_back(
+            {"old", blockSize, writer.length, indexSeconds, match(&index, old, file, old, &sha), old.size()});
         if (blockSize == BLOCK_SIZE_DEFAULT) {
-            Outcome none = match(&index, unrelated, file);
-            Outcome same = match(&index, file, file);
-            failures += !none.ok + !same.ok;
-            printf("|  | 16 KiB against a copy that shares nothing: | %.2f%% fetched | | %d | %.0f | %.2f | | |\n",
-                   (double)none.fetched * pct, none.requests, mb / none.seconds, sha / none.seconds);
-            printf("|  | 16 KiB against the new file itself: | %.2f%% fetched | | %d | %.0f | %.2f | | |\n",
-                   (double)same.fetched * pct, same.requests, (double)file.size() / 1e6 / same.seconds,
-                   sha / same.seconds * (double)file.size() / (double)old.size());
+            rows.push_back({"shares nothing", blockSize, writer.length, 0, match(&index, unrelated, file, old, &sha),
+                            unrelated.size()});
+            rows.push_back(
+                {"the new file", blockSize, writer.length, 0, match(&index, file, file, old, &sha), file.size()});
         }
         endBlockIndex(&writer);
+    }
+
+    double shaSpeed = (double)old.size() / 1e6 / sha;
+    int failures = 0;
+    printf("old copy %zu MiB, new file %zu bytes; OpenSSL SHA-256 on one thread %.0f MB/s\n\n", mib, file.size(),
+           shaSpeed);
+    printf(
+        "| local copy | block | index | fetched | fetched + index | requests | match MB/s | / SHA-256 | index MB/s "
+        "| match memory, 4 GiB file |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    for (const Row& r : rows) {
+        double pct = 100.0 / (double)file.size();
+        double speed = (double)r.localSize / 1e6 / r.outcome.seconds;
+        uint64_t blocks4G = (4ull << 30) / r.blockSize;
+        printf("| %s | %u KiB | %.3f%% | %.2f%% | %.2f%% | %d | %.0f | %.2f | ", r.copy, r.blockSize / 1024,
+               (double)r.indexLength * pct, (double)r.outcome.fetched * pct,
+               (double)(r.outcome.fetched + r.indexLength) * pct, r.outcome.requests, speed, speed / shaSpeed);
+        if (r.indexSeconds > 0) {
+            printf("%.0f | %.1f MiB |\n", (double)file.size() / 1e6 / r.indexSeconds,
+                   (double)(blockMatchMemory((uint32_t)blocks4G, r.blockSize) + blocks4G * BLOCK_INDEX_RECORD_SIZE) /
+                       1048576.0);
+        } else {
+            printf(" | |\n");
+        }
+        failures += !r.outcome.ok;
     }
     printf("\n%s\n", failures ? "A PLAN DID NOT BUILD THE FILE" : "every plan builds the new file");
     return failures ? 1 : 0;
