@@ -42,7 +42,7 @@ enum {
     BLOCK_INDEX_VERSION = 1,
     BLOCK_INDEX_HEADER_SIZE = 64,
     BLOCK_INDEX_RECORD_SIZE = 16,
-    // 16 MiB of index and about 30 MiB to match against it; a file of more
+    // 16 MiB of index and 24 MiB more to match against it; a file of more
     // blocks has no index (16 GiB at 16 KiB blocks) and is fetched whole.
     BLOCK_INDEX_MAX_BLOCKS = 1 << 20
 };
