@@ -16,7 +16,8 @@ ManifestDirectives read(const std::string& text) {
 
 TEST(Directives, ReadTheReleaseFactsBesideOrdinaryLines) {
     std::string body = "#release 42\r\n#objects\r\n" + DIGEST + " 5 a.bin\r\n#expires 2027-02-28T23:59:59Z\r\n" +
-                       "#launcher " + std::string(64, 'C') + " 123456\r\n#future things to come\r\n";
+                       "#launcher " + std::string(64, 'C') +
+                       " 123456\r\n#blocks 16384 1048576\r\n#future things to come\r\n";
     std::string text = body + "#signature MEUCIQ==\r\n";
     ManifestDirectives d = read(text);
     EXPECT_EQ(0, d.malformed);
@@ -27,6 +28,9 @@ TEST(Directives, ReadTheReleaseFactsBesideOrdinaryLines) {
     ASSERT_EQ(1, d.hasLauncher);
     EXPECT_EQ(std::string(64, 'c'), d.launcherSha256);
     EXPECT_EQ(123456u, d.launcherSize);
+    ASSERT_EQ(1, d.hasBlocks);
+    EXPECT_EQ(16384u, d.blockSize);
+    EXPECT_EQ(1048576u, d.blockMinSize);
     ASSERT_EQ(1, d.hasSignature);
     EXPECT_EQ(body.size(), d.signedLength);
     EXPECT_EQ(std::string("\x30\x45\x02\x21", 4), std::string((const char*)d.signature, d.signatureLength));
@@ -35,7 +39,7 @@ TEST(Directives, ReadTheReleaseFactsBesideOrdinaryLines) {
     // Nothing at all: an old manifest.
     d = read(DIGEST + " 5 a.bin\n");
     EXPECT_EQ(0u, d.release);
-    EXPECT_EQ(0, d.objects + d.hasExpires + d.hasLauncher + d.hasSignature + d.malformed);
+    EXPECT_EQ(0, d.objects + d.hasExpires + d.hasLauncher + d.hasBlocks + d.hasSignature + d.malformed);
 }
 
 // A directive that does not read is malformed and its value unused; the first
@@ -61,6 +65,10 @@ TEST(Directives, MalformedLinesAreNotedAndNotUsed) {
         {"#launcher " + std::string(64, 'g') + " 5\n", 1},
         {"#launcher " + DIGEST + " 18446744073709551616\n", 1},
         {"#launcher " + DIGEST + "\n", 1},
+        {"#blocks 16384\n", 1},
+        {"#blocks 1023 5\n", 1},  // block sizes from 1 KiB to 1 MiB
+        {"#blocks 1048577 5\n", 1},
+        {"#blocks 16384 1x\n", 1},
         {"#signature MEUCIQ==\n#release 3\n", 1},  // not the last line
         {"#signature MEUCIQ=\n", 1},
         {"#signature ME*CIQ==\n", 1},
@@ -71,12 +79,33 @@ TEST(Directives, MalformedLinesAreNotedAndNotUsed) {
     for (const auto& c : cases) {
         ManifestDirectives d = read(c.text);
         EXPECT_EQ(c.line, d.malformedLine) << c.text;
-        EXPECT_EQ(0, d.objects + d.hasExpires + d.hasLauncher + d.hasSignature) << c.text;
+        EXPECT_EQ(0, d.objects + d.hasExpires + d.hasLauncher + d.hasBlocks + d.hasSignature) << c.text;
     }
     EXPECT_EQ(7u, read("#release 7\n#release 8\n").release);
     EXPECT_EQ(9223372036854775807u, read("#release 9223372036854775807").release);
     // Only a "#" at the start of a line makes a directive; names are exact.
     EXPECT_EQ(0u, read(" #release 5\n#Release 5\n").release);
+}
+
+// Only the store holds indexes, beside its objects; a file of more blocks
+// than an index may hold has none.
+TEST(Directives, BlockIndexesOfStoredFilesFromTheLeastSize) {
+    const struct {
+        const char* text;
+        uint64_t size;
+        int has;
+    } cases[] = {
+        {"#objects\n#blocks 16384 1048576\n", 1048576, 1},
+        {"#objects\n#blocks 16384 1048576\n", 1048575, 0},
+        {"#blocks 16384 1048576\n", 1 << 30, 0},
+        {"#objects\n", 1 << 30, 0},
+        {"#objects\n#blocks 16384 0\n", 16384ull << 20, 1},
+        {"#objects\n#blocks 16384 0\n", (16384ull << 20) + 1, 0},
+    };
+    for (const auto& c : cases) {
+        ManifestDirectives d = read(c.text);
+        EXPECT_EQ(c.has, hasBlockIndex(&d, c.size)) << c.text << c.size;
+    }
 }
 
 TEST(Directives, Base64RoundTripsAndRefusesWhatIsNotIt) {

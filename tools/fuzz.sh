@@ -29,8 +29,9 @@ for target in ${*:-$(cd "$root/tests/fuzz" && ls *Fuzz.cpp | sed 's/Fuzz\.cpp$//
     rm -rf "$out/$target-corpus" && mkdir -p "$out/$target-corpus" "$out/findings"
     cp "$root/tests/fuzz/corpus/$target"/* "$out/$target-corpus/"
     # The cache outgrows its first 4,096 records and the path set its first
-    # 1,024 slots only on longer inputs than libFuzzer's usual 4 KiB.
-    case $target in Cache | Manifest) size=65536 ;; *) size=4096 ;; esac
+    # 1,024 slots only on longer inputs than libFuzzer's usual 4 KiB; a block
+    # index and its copies need a few blocks of at least 1 KiB.
+    case $target in BlockIndex | Cache | Manifest) size=65536 ;; *) size=4096 ;; esac
     echo "== $target: ${seconds}s"
     if ! "$out/$target" -max_total_time="$seconds" -max_len=$size -artifact_prefix="$out/findings/$target-" \
         "$out/$target-corpus" 2>"$out/$target.log"; then

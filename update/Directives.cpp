@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "update/BlockIndex.h"
+
 enum { RELEASE_NUMBER_MAX_DIGITS = 19 };
 
 static const uint64_t RELEASE_NUMBER_MAX = 0x7fffffffffffffffull;
@@ -188,6 +190,15 @@ static int readDirective(const char* line, size_t length, int isLast, size_t lin
         out->launcherSha256[64] = 0;
         out->launcherSize = size;
         out->hasLauncher = 1;
+    } else if (nameIs(name, nameLength, "blocks")) {
+        uint64_t blockSize = 0, minSize = 0;
+        if (out->hasBlocks || count != 2 || !readSize(fields[0], lengths[0], &blockSize) ||
+            !readSize(fields[1], lengths[1], &minSize) || blockSize < BLOCK_SIZE_MIN || blockSize > BLOCK_SIZE_MAX) {
+            return 0;
+        }
+        out->hasBlocks = 1;
+        out->blockSize = (uint32_t)blockSize;
+        out->blockMinSize = minSize;
     } else if (nameIs(name, nameLength, "signature")) {
         if (out->hasSignature || !isLast || count != 1) return 0;
         size_t decoded = decodeBase64(fields[0], lengths[0], out->signature, sizeof(out->signature));
@@ -197,6 +208,11 @@ static int readDirective(const char* line, size_t length, int isLast, size_t lin
         out->signedLength = lineStart;
     }
     return 1;
+}
+
+int hasBlockIndex(const ManifestDirectives* directives, uint64_t fileSize) {
+    return directives->objects && directives->hasBlocks && fileSize >= directives->blockMinSize &&
+           blockIndexLength(fileSize, directives->blockSize) != 0;
 }
 
 int readManifestDirectives(const char* text, size_t length, ManifestDirectives* out) {

@@ -6,6 +6,8 @@
 //   #objects                    files are fetched from the store, objects/<2 hex>/<sha256>
 //   #expires YYYY-MM-DDTHH:MM:SSZ  a signed release is stale after this time (UTC)
 //   #launcher SHA256 SIZE       the launcher build of this release, in the store
+//   #blocks BLOCKSIZE MINSIZE   every stored file of at least MINSIZE bytes has a block
+//                               index of that block size beside its object (update/BlockIndex.h)
 //   #signature BASE64           the last line: DER ECDSA P-256 signature of every byte before it
 //
 // Unknown directives are ignored, so later releases can add more. A known one
@@ -28,6 +30,9 @@ struct ManifestDirectives {
     int32_t hasLauncher;
     char launcherSha256[DIGEST_TEXT_SIZE];  // lowercase
     uint64_t launcherSize;
+    int32_t hasBlocks;
+    uint32_t blockSize;
+    uint64_t blockMinSize;
     int32_t hasSignature;
     size_t signedLength;  // the bytes the signature covers: all before its line
     unsigned char signature[SIGNATURE_DER_MAX_SIZE];
@@ -42,6 +47,11 @@ int readManifestDirectives(const char* text, size_t length, ManifestDirectives* 
 
 // 1 when line (up to CR, LF or its end) is a directive line, never a file line.
 inline int isDirectiveLine(const char* line) { return line[0] == '#'; }
+
+// 1 when the release publishes a block index for a file of fileSize bytes:
+// a store, a "#blocks" line whose least size the file reaches, and no more
+// blocks than an index may hold.
+int hasBlockIndex(const ManifestDirectives* directives, uint64_t fileSize);
 
 // "YYYY-MM-DDTHH:MM:SSZ", a real date and time of day: seconds since 1970.
 int parseUtcTime(const char* text, size_t length, int64_t* seconds);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tests/fuzz/Fuzz.h"
+#include "update/BlockIndex.h"
 #include "update/ClientPath.h"
 #include "update/Directives.h"
 #include "update/Documents.h"
@@ -23,6 +24,7 @@ static void checkDirectives(const std::vector<char>& text) {
         FUZZ_CHECK(!lineFeed || lineFeed == text.data() + length - 1);
         FUZZ_CHECK(d.signatureLength > 0 && d.signatureLength <= sizeof(d.signature));
     }
+    FUZZ_CHECK(!d.hasBlocks || (d.blockSize >= BLOCK_SIZE_MIN && d.blockSize <= BLOCK_SIZE_MAX));
     FUZZ_CHECK((d.malformed == 0) == (d.malformedLine == 0));
 }
 
