@@ -94,6 +94,7 @@ struct Engine : ::testing::Test {
         gReleaseKeys = BUILT_IN_KEYS;
         gReleaseKeyCount = BUILT_IN_KEY_COUNT;
         gHashThreads = 0;
+        launcherState.mirrorCount = 0;
         gDiskFreeBytes = DEFAULT_DISK_FREE;
         gWritePart = DEFAULT_WRITE_PART;
         launcherState.maxDownloadKBps = 0;
@@ -995,6 +996,42 @@ TEST_F(Engine, TheLogStaysWithinItsSize) {
     EXPECT_EQ(0u, log.find("2026-01-01T00:00:00Z\told-line\t"));  // starts at a whole line
     EXPECT_EQ(3u, logOf("missing.bin").size());
     EXPECT_FALSE(fileExists(local("OrvelLauncher.log.new")));
+}
+
+// The update URL refuses connections and the first mirror has a damaged
+// object: every file comes right from the bases that can give it, each base
+// asked at most once a file beyond the retries.
+TEST_F(Engine, MirrorsStandInForAServerThatIsGoneOrWrong) {
+    std::string manifestText = "#objects\r\n", mirrors[] = {serverDir + "\\one", serverDir + "\\two"};
+    for (int i = 0; i < 3; ++i) {
+        std::string bytes = contentOf(5000 + i, 90 + i), digest = sha256OfBytes(bytes);
+        for (const std::string& mirror : mirrors) {
+            bool damaged = i == 2 && mirror == mirrors[0];
+            writeFileMakingFolders(mirror + "\\objects\\" + digest.substr(0, 2) + "\\" + digest,
+                                   damaged ? contentOf(5002, 7) : bytes);
+        }
+        manifestText += digest + " " + std::to_string(bytes.size()) + " f" + std::to_string(i) + ".bin\r\n";
+    }
+    for (const std::string& mirror : mirrors) writeFile(mirror + "\\manifest.txt", manifestText);
+    std::string base = launcherState.updateUrl;
+    useUrl("http://127.0.0.1:9/gone/");  // nothing listens on the discard port
+    for (int i = 0; i < 2; ++i) {
+        snprintf(launcherState.mirrorUrls[i], CONFIG_URL_SIZE, "%s%s/", base.c_str(), i ? "two" : "one");
+    }
+    launcherState.mirrorCount = 2;
+    RunResult run = runUpdate(0);
+    EXPECT_EQ(updated(3), texts(run).back());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(sha256OfBytes(contentOf(5000 + i, 90 + i)),
+                  sha256OfBytes(readFile(local("f" + std::to_string(i) + ".bin"))));
+    }
+    std::map<std::string, int> asked;
+    for (const LoggedRequest& r : requests()) ++asked[r.path.substr(urlPath("").size(), 3)];
+    // The manifest, the news and a file each from the first mirror; the damaged one once more from the second.
+    EXPECT_EQ((std::map<std::string, int>{{"one", 5}, {"two", 1}}), asked);
+    EXPECT_NE(std::string::npos, runLog().find("\tmanifest-failed\tmanifest.txt\trefused\t"));
+    EXPECT_NE(std::string::npos, runLog().find("\tretry\tf2.bin\tdigest\t"));
+    EXPECT_NE(std::string::npos, runLog().find("(from " + base + "one/)"));
 }
 
 // A launcher built with two release keys installs only what one of them signed.

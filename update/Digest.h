@@ -28,5 +28,8 @@ void sha256End(Sha256* digest);
 // through buffer; 1 when all of them were read and added.
 int sha256AddFile(Sha256* digest, void* file, unsigned long long length, void* buffer, size_t bufferSize);
 
+// 1 for 64 hexadecimal digits of either case and nothing more.
+int isDigestText(const char* text);
+
 // Writes 32 raw digest bytes as 64 lowercase hex digits and a terminator.
 void digestToHex(const unsigned char* digest, char* hexOut);

@@ -1,5 +1,7 @@
 #include "update/Digest.h"
 
+#include "shell/Text.h"
+
 void digestToHex(const unsigned char* digest, char* hexOut) {
     static const char digits[] = "0123456789abcdef";
     for (int i = 0; i < SHA256_SIZE; ++i) {
@@ -7,4 +9,12 @@ void digestToHex(const unsigned char* digest, char* hexOut) {
         hexOut[2 * i + 1] = digits[digest[i] & 15];
     }
     hexOut[2 * SHA256_SIZE] = 0;
+}
+
+int isDigestText(const char* text) {
+    for (int i = 0; i < 64; ++i) {
+        char c = asciiLower(text[i]);
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
+    }
+    return text[64] == 0;
 }

@@ -10,6 +10,7 @@
 #include "update/Check.h"
 #include "update/Documents.h"
 #include "update/OwnFiles.h"
+#include "update/Release.h"
 
 struct DownloadStatus;
 struct Throttle;
@@ -43,8 +44,9 @@ struct DownloadQueue {
     volatile uint64_t doneBytes;     // sizes of the finished jobs, saturating
     volatile int64_t receivedBytes;  // what the unfinished jobs have so far
     volatile uint32_t lastReportTick;
-    volatile int32_t unreachableInARow;
-    volatile int32_t serverGone;
+    // Per base: transfers in a row that found no server, and whether it has gone.
+    volatile int32_t unreachableInARow[UPDATE_BASE_CAPACITY];
+    volatile int32_t serverGone[UPDATE_BASE_CAPACITY];
     volatile int32_t diskFull;  // a write found the disk full: the rest stop at once
     Throttle* throttle;         // null: no speed limit
     DownloadStatus* status;     // the status line's figures and speed
@@ -66,7 +68,8 @@ extern uint32_t gRetryPauseUnitMs;
 int buildFileUrl(char* out /* FILE_URL_SIZE */, const char* updateUrl, const char* path);
 
 // base followed by "objects/<2 hex>/<sha256>", the digest in lowercase.
-// Returns 0 when sha256 is not 64 hexadecimal digits: no such object exists.
+// Returns 0 when sha256 is not 64 hexadecimal digits (no such object exists)
+// or the URL does not fit.
 int buildObjectUrl(char* out /* FILE_URL_SIZE */, const char* base, const char* sha256);
 
 // "<clientDir>\<path>". Returns 0 when it would not fit in 259 characters:

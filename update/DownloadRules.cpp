@@ -2,6 +2,7 @@
 
 #include "shell/Text.h"
 #include "update/ClientPath.h"
+#include "update/Digest.h"
 #include "update/Download.h"
 
 static int isUnreserved(unsigned char c) {
@@ -37,13 +38,9 @@ int buildFileUrl(char* out, const char* updateUrl, const char* path) {
 }
 
 int buildObjectUrl(char* out, const char* base, const char* sha256) {
+    if (!isDigestText(sha256)) return 0;
     char digest[DIGEST_TEXT_SIZE];
-    for (int i = 0; i < 64; ++i) {
-        char c = asciiLower(sha256[i]);
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
-        digest[i] = c;
-    }
-    digest[64] = 0;
+    for (int i = 0; i <= 64; ++i) digest[i] = asciiLower(sha256[i]);
     return formatText(out, FILE_URL_SIZE, "%sobjects/%.2s/%s", base, digest, digest);
 }
 

@@ -23,8 +23,10 @@ enum { TRY_INSTALLED, TRY_FAILED, TRY_WHOLE_AGAIN };
 // What one worker holds for all its jobs.
 struct Worker {
     DownloadQueue* queue;
-    char* buffer;     // DOWNLOAD_BUFFER_SIZE bytes, for a kept part; transfers read into their request's own
-    int64_t counted;  // this job's bytes in queue->receivedBytes
+    int32_t base;      // the base this job's transfers go to now
+    int32_t lastBase;  // 1 when no other base is left to try this job from
+    char* buffer;      // DOWNLOAD_BUFFER_SIZE bytes, for a kept part; transfers read into their request's own
+    int64_t counted;   // this job's bytes in queue->receivedBytes
 };
 
 struct JobFiles {
@@ -92,13 +94,14 @@ static void countReceived(Worker* worker, uint64_t have) {
     reportProgress(queue, bytesSoFar(queue), __atomic_load_n(&queue->finishedCount, __ATOMIC_SEQ_CST));
 }
 
-// Eight transfers in a row that found no server end the downloads of a run:
-// the rest fail at once instead of each waiting for its own time-outs.
-static void noteReachability(DownloadQueue* queue, const Failure* failure) {
+// Eight transfers in a row that found no server end a base's downloads in a
+// run: the rest go to the next base, or fail at once, instead of each waiting
+// for its own time-outs.
+static void noteReachability(DownloadQueue* queue, int32_t base, const Failure* failure) {
     if (!isUnreachable(failure)) {
-        __atomic_store_n(&queue->unreachableInARow, 0, __ATOMIC_SEQ_CST);
-    } else if (__atomic_add_fetch(&queue->unreachableInARow, 1, __ATOMIC_SEQ_CST) >= DOWNLOAD_UNREACHABLE_LIMIT) {
-        __atomic_store_n(&queue->serverGone, 1, __ATOMIC_SEQ_CST);
+        __atomic_store_n(&queue->unreachableInARow[base], 0, __ATOMIC_SEQ_CST);
+    } else if (__atomic_add_fetch(&queue->unreachableInARow[base], 1, __ATOMIC_SEQ_CST) >= DOWNLOAD_UNREACHABLE_LIMIT) {
+        __atomic_store_n(&queue->serverGone[base], 1, __ATOMIC_SEQ_CST);
     }
 }
 
@@ -197,11 +200,11 @@ static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sh
     return 1;
 }
 
-static void logDigestMismatch(const ManifestEntry* job, const char* digest, int resumed) {
+static void logDigestMismatch(const Worker* worker, const ManifestEntry* job, const char* digest, int resumed) {
     char detail[RUN_LOG_DETAIL_SIZE];
-    formatText(detail, sizeof(detail), "%s%s where the manifest says %s", resumed ? "resumed file " : "", digest,
-               job->sha256);
-    logEvent(resumed ? "retry" : "file-failed", job->path, failureCode(FAIL_DIGEST), detail);
+    formatText(detail, sizeof(detail), "%s%s where the manifest says %s (from %s)", resumed ? "resumed file " : "",
+               digest, job->sha256, worker->queue->bases[worker->base]);
+    logEvent(resumed || !worker->lastBase ? "retry" : "file-failed", job->path, failureCode(FAIL_DIGEST), detail);
 }
 
 // One try: resume or fetch the file into its part, check its size and
@@ -268,7 +271,7 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     }
     if (!equalsIgnoreCase(hex, job->sha256)) {
         failWith(failure, FAIL_DIGEST, 0);
-        logDigestMismatch(job, hex, fromPart);
+        logDigestMismatch(worker, job, hex, fromPart);
         if (fromPart) result = TRY_WHOLE_AGAIN;
         goto done;
     }
@@ -293,66 +296,90 @@ done:
 
 // Sleeps between tries, in slices, so that a run whose server has gone or
 // whose disk is full does not wait for nothing.
-static void pauseBeforeRetry(const DownloadQueue* queue, uint32_t ms) {
-    for (uint32_t slept = 0; slept < ms && !__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST) &&
+static void pauseBeforeRetry(const DownloadQueue* queue, int32_t base, uint32_t ms) {
+    for (uint32_t slept = 0; slept < ms && !__atomic_load_n(&queue->serverGone[base], __ATOMIC_SEQ_CST) &&
                              !__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST);
          slept += 50) {
         Sleep(ms - slept < 50 ? ms - slept : 50);
     }
 }
 
-static void logRetry(const ManifestEntry* job, const Failure* failure, int nextTry, uint32_t pauseMs) {
+static void logRetry(const Worker* worker, const ManifestEntry* job, const Failure* failure, int nextTry,
+                     uint32_t pauseMs) {
     char detail[RUN_LOG_DETAIL_SIZE], reasonText[RUN_LOG_DETAIL_SIZE];
     formatFailureDetail(reasonText, failure, "");
-    formatText(detail, sizeof(detail), "try %d of %d in %u ms: %s", nextTry, DOWNLOAD_TRIES, (unsigned)pauseMs,
-               reasonText);
+    formatText(detail, sizeof(detail), "try %d of %d in %u ms: %s (from %s)", nextTry, DOWNLOAD_TRIES,
+               (unsigned)pauseMs, reasonText, worker->queue->bases[worker->base]);
     logEvent("retry", job->path, failureCode(failure->reason), detail);
 }
 
-// Returns 1 when the file was downloaded, verified and installed.
+// The job's URL under the worker's base; 0 with the failure recorded when it
+// does not fit.
+static int buildJobUrl(const Worker* worker, const ManifestEntry* job, char* url, Failure* failure) {
+    const DownloadQueue* queue = worker->queue;
+    const char* base = queue->bases[worker->base];
+    int built = queue->objects ? buildObjectUrl(url, base, job->sha256) : buildFileUrl(url, base, job->path);
+    if (!built) failWith(failure, FAIL_PATH_TOO_LONG, 0);
+    return built;
+}
+
+// The tries of one job from the worker's base: passing failures are tried
+// again, resuming what arrived. Returns 1 when the file was installed.
+static int downloadFromBase(Worker* worker, const ManifestEntry* job, JobFiles* files, Failure* failure) {
+    DownloadQueue* queue = worker->queue;
+    int tries = 0, allowResume = 1;
+    if (!buildJobUrl(worker, job, files->url, failure)) return 0;
+    for (;;) {
+        if (__atomic_load_n(&queue->serverGone[worker->base], __ATOMIC_SEQ_CST)) {
+            failWith(failure, FAIL_SERVER_GONE, 0);
+            return 0;
+        }
+        if (__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST)) {
+            failWith(failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
+            return 0;
+        }
+        int result = tryJob(worker, job, files, allowResume, failure);
+        noteReachability(queue, worker->base, failure);
+        if (result == TRY_INSTALLED) return 1;
+        // A resumed file that does not match is fetched whole once more.
+        if (result == TRY_WHOLE_AGAIN && allowResume) {
+            allowResume = 0;
+            continue;
+        }
+        if (!isPassingFailure(failure) || ++tries >= DOWNLOAD_TRIES) return 0;
+        uint32_t pauseMs = (uint32_t)retryPauseUnits(tries, failure) * gRetryPauseUnitMs;
+        logRetry(worker, job, failure, tries + 1, pauseMs);
+        pauseBeforeRetry(queue, worker->base, pauseMs);
+    }
+}
+
+// Returns 1 when the file was downloaded, verified and installed. It starts
+// at the base that gave the manifest and moves to the next (in order,
+// wrapping) when that one fails it; it fails when every base did.
 static int downloadJob(Worker* worker, const ManifestEntry* job) {
     DownloadQueue* queue = worker->queue;
     JobFiles files;
     Failure failure = {};
-    int tries = 0, allowResume = 1;
-    const char* base = queue->bases[queue->firstBase];
-    if (queue->objects && !buildObjectUrl(files.url, base, job->sha256)) {
+    worker->base = queue->firstBase;
+    worker->lastBase = queue->baseCount <= 1;
+    if (queue->objects && !isDigestText(job->sha256)) {
         failWith(&failure, FAIL_DIGEST, 0);
         logEvent("file-failed", job->path, failureCode(FAIL_DIGEST), "not a SHA-256 digest: no object has it");
-    } else if ((!queue->objects && !buildFileUrl(files.url, base, job->path)) ||
-               !buildJobPaths(launcherState.clientDir, job->path, files.target, files.part)) {
+    } else if (!buildJobPaths(launcherState.clientDir, job->path, files.target, files.part)) {
         failWith(&failure, FAIL_PATH_TOO_LONG, 0);
     } else if (isOwnFile(queue->ownFiles, files.target) || isOwnFile(queue->ownFiles, files.part)) {
         failWith(&failure, FAIL_OWN_FILE, 0);
     } else {
         createFoldersFor(files.target, strlen(launcherState.clientDir));
-        for (;;) {
-            if (__atomic_load_n(&queue->serverGone, __ATOMIC_SEQ_CST)) {
-                failWith(&failure, FAIL_SERVER_GONE, 0);
-                break;
-            }
-            if (__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST)) {
-                failWith(&failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
-                break;
-            }
-            int result = tryJob(worker, job, &files, allowResume, &failure);
-            if (result == TRY_INSTALLED) {
-                noteReachability(queue, &failure);
-                return 1;
-            }
-            // A resumed file that does not match is fetched whole once more.
-            if (result == TRY_WHOLE_AGAIN && allowResume) {
-                allowResume = 0;
-                continue;
-            }
-            noteReachability(queue, &failure);
-            if (!isPassingFailure(&failure) || ++tries >= DOWNLOAD_TRIES) break;
-            uint32_t pauseMs = (uint32_t)retryPauseUnits(tries, &failure) * gRetryPauseUnitMs;
-            logRetry(job, &failure, tries + 1, pauseMs);
-            pauseBeforeRetry(queue, pauseMs);
+        for (int32_t step = 0; step < queue->baseCount; ++step) {
+            worker->base = (queue->firstBase + step) % queue->baseCount;
+            worker->lastBase = step + 1 == queue->baseCount;
+            if (downloadFromBase(worker, job, &files, &failure)) return 1;
+            if (!isBaseFailure(&failure) || worker->lastBase) break;
+            if (failure.reason != FAIL_DIGEST) logFailureFrom("retry", job->path, queue->bases[worker->base], &failure);
         }
     }
-    if (failure.reason != FAIL_DIGEST) logFailure("file-failed", job->path, &failure);
+    if (failure.reason != FAIL_DIGEST) logFailureFrom("file-failed", job->path, queue->bases[worker->base], &failure);
     return 0;
 }
 

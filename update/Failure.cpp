@@ -43,6 +43,18 @@ int isPassingFailure(const Failure* failure) {
 
 int keepsWhatArrived(const Failure* failure) { return isPassingFailure(failure) || failure->reason == FAIL_DISK_FULL; }
 
+int isBaseFailure(const Failure* failure) {
+    switch (failure->reason) {
+        case FAIL_MEMORY:
+        case FAIL_WRITE:
+        case FAIL_IN_USE:
+        case FAIL_PATH_TOO_LONG:
+        case FAIL_OWN_FILE:
+        case FAIL_DISK_FULL: return 0;
+    }
+    return failure->reason != FAIL_NONE;
+}
+
 int isUnreachable(const Failure* failure) { return failure->reason == FAIL_REFUSED || failure->reason == FAIL_TIMEOUT; }
 
 int32_t retryPauseUnits(int retry, const Failure* failure) {

@@ -49,6 +49,11 @@ int isPassingFailure(const Failure* failure);
 // passing failure, or when the disk is full.
 int keepsWhatArrived(const Failure* failure);
 
+// 1 when the failure came from the server or what it sent, so that another
+// base (a mirror) may give the file; 0 for what fails here whatever the
+// server: writing, memory, the file in use, the path.
+int isBaseFailure(const Failure* failure);
+
 // 1 when the transfer never reached a server that answered: a refused
 // connection or a time-out. Eight in a row end the downloads of a run.
 int isUnreachable(const Failure* failure);

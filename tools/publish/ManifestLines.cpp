@@ -15,14 +15,6 @@ int manifestLineReadsBack(const char* line, const char* sha256, uint64_t size, c
     return strcmp(entry.sha256, sha256) == 0 && entry.size == size && strcmp(entry.path, manifestPath) == 0;
 }
 
-int isDigestText(const char* text) {
-    for (int i = 0; i < 64; ++i) {
-        char c = asciiLower(text[i]);
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return 0;
-    }
-    return text[64] == 0;
-}
-
 // Why f may not be listed; 0 when it may.
 static int findFileRefusal(const PublishFileList* list, const PublishFile* f, int clientDirLength, char* reason,
                            size_t reasonSize) {

@@ -16,6 +16,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "update/Digest.h"
 #include "update/Directives.h"
 #include "update/Documents.h"
 #include "update/Signature.h"
@@ -117,9 +118,6 @@ int formatManifestLine(char* out, size_t outSize, const char* sha256, uint64_t s
 
 // 1 when the launcher's parser reads line back as exactly these fields.
 int manifestLineReadsBack(const char* line, const char* sha256, uint64_t size, const char* manifestPath);
-
-// 1 for 64 hexadecimal digits of either case.
-int isDigestText(const char* text);
 
 struct ClientListing {
     PublishFileList list;  // every entry, in manifest order; the listed ones hashed
