@@ -19,6 +19,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "update/Base64.h"
 #include "update/Documents.h"
 #include "update/Signature.h"
 
@@ -55,12 +56,6 @@ int hasBlockIndex(const ManifestDirectives* directives, uint64_t fileSize);
 
 // "YYYY-MM-DDTHH:MM:SSZ", a real date and time of day: seconds since 1970.
 int parseUtcTime(const char* text, size_t length, int64_t* seconds);
-
-// Standard base64 with padding, no line breaks. Returns the decoded length,
-// or 0 when text is not that or does not fit in outSize.
-size_t decodeBase64(const char* text, size_t length, unsigned char* out, size_t outSize);
-// Writes the base64 of bytes and a terminator; out needs 4 * ((length + 2) / 3) + 1 bytes.
-void encodeBase64(const unsigned char* bytes, size_t length, char* out);
 
 // A release number as the kept-release file holds it: decimal digits, 1 to
 // 2^63-1, optionally followed by a line end. 0 when text is not that.

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "update/Base64.h"
+
 enum {
     SIGNATURE_DER_SEQUENCE = 0x30,
     SIGNATURE_DER_INTEGER = 0x02,
@@ -70,35 +72,6 @@ static size_t lineBreakAt(const char* text, size_t length, size_t at) {
     return 0;
 }
 
-static int base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-// The 124 base64 characters of a 91-byte key: 122 digits whose last four
-// bits are zero, then "==".
-static int decodeKeyBase64(const char* text, unsigned char* out) {
-    unsigned bits = 0, bitCount = 0;
-    size_t used = 0;
-    for (size_t i = 0; i < SIGNATURE_SPKI_BASE64_SIZE - 2; ++i) {
-        int value = base64Value(text[i]);
-        if (value < 0) return 0;
-        bits = (bits << 6) | (unsigned)value;
-        bitCount += 6;
-        if (bitCount >= 8) {
-            bitCount -= 8;
-            out[used++] = (unsigned char)(bits >> bitCount);
-            bits &= (1u << bitCount) - 1;
-        }
-    }
-    return used == SIGNATURE_SPKI_SIZE && bits == 0 && text[SIGNATURE_SPKI_BASE64_SIZE - 2] == '=' &&
-           text[SIGNATURE_SPKI_BASE64_SIZE - 1] == '=';
-}
-
 int parseP256PublicKeyPem(const char* pem, size_t length, unsigned char xy[SIGNATURE_PAIR_SIZE]) {
     char body[SIGNATURE_SPKI_BASE64_SIZE];
     unsigned char key[SIGNATURE_SPKI_SIZE];
@@ -111,7 +84,7 @@ int parseP256PublicKeyPem(const char* pem, size_t length, unsigned char xy[SIGNA
     // Body lines of any width up to the end line.
     while (!startsAt(pem, length, at, SIGNATURE_PEM_END)) {
         size_t lineStart = at;
-        while (at < length && (base64Value(pem[at]) >= 0 || pem[at] == '=')) {
+        while (at < length && (base64DigitValue(pem[at]) >= 0 || pem[at] == '=')) {
             if (bodyLength == SIGNATURE_SPKI_BASE64_SIZE) return 0;
             body[bodyLength++] = pem[at++];
         }
@@ -121,7 +94,8 @@ int parseP256PublicKeyPem(const char* pem, size_t length, unsigned char xy[SIGNA
     }
     at += sizeof(SIGNATURE_PEM_END) - 1;
     if (at < length && at + lineBreakAt(pem, length, at) != length) return 0;
-    if (bodyLength != SIGNATURE_SPKI_BASE64_SIZE || !decodeKeyBase64(body, key)) return 0;
+    if (bodyLength != SIGNATURE_SPKI_BASE64_SIZE || decodeBase64(body, sizeof(body), key, sizeof(key)) != sizeof(key))
+        return 0;
     if (memcmp(key, SIGNATURE_SPKI_HEADER, SIGNATURE_SPKI_HEADER_SIZE) != 0) return 0;
     memcpy(xy, key + SIGNATURE_SPKI_HEADER_SIZE, SIGNATURE_PAIR_SIZE);
     return 1;
