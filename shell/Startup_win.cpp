@@ -11,6 +11,7 @@
 #include "ui/Window.h"
 #include "update/ClientPath.h"
 #include "update/Http.h"
+#include "update/SelfUpdate.h"
 #include "update/Status.h"
 
 enum {
@@ -91,6 +92,7 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     // Another launcher runs in this folder: its window is in front now, and a
     // second run would spoil the first one's files.
     if (!claimClientFolder(s.clientDir, WINDOW_CLASS)) return 0;
+    s.showCommand = showCommand;
     initClientPathRules();
     readConfig();
     httpInit();
@@ -115,5 +117,6 @@ int runLauncher(HINSTANCE instance, int showCommand) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    waitForLauncherSwap();
     return 0;
 }
