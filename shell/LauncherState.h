@@ -39,7 +39,7 @@ enum {
 struct LauncherState {
     HWND__* mainWindow;                // window, once at start-up
     char clientDir[CLIENT_DIR_SIZE];   // no trailing backslash
-    char ownExeName[CLIENT_DIR_SIZE];  // the running launcher's file name, whatever it is called
+    char ownExeName[CLIENT_DIR_SIZE];  // the running launcher's file name as its folder holds it
     int32_t showCommand;               // as the launcher was started with, once at start-up
     char updateUrl[CONFIG_URL_SIZE];   // empty, or ending in "/"
     char webUrl[CONFIG_URL_SIZE];      // empty unless it begins with "https://"
