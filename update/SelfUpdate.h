@@ -66,10 +66,10 @@ int updateLauncher(void* internet, const UpdateBases* bases, const AcceptedRelea
 // ended (logKept: note a file that stays).
 void removeOldLauncher(int logKept);
 
-// Window thread, on WM_LAUNCHER_REPLACED: hides the window and takes the
-// folder's name out of it, starts the new launcher, and answers the run.
-// When it does not start, the running executable is put back and the window
-// shown and named again, before the run hears of it.
+// Window thread, on WM_LAUNCHER_REPLACED: takes the folder's name out of the
+// window, starts the new launcher, hides the window, and answers the run.
+// When it does not start, or ends at once, the running executable is put
+// back and the window shown and named again, before the run hears of it.
 void startNewLauncher();
 
 // Window thread, before the process ends: waits while the run has the

@@ -238,7 +238,8 @@ void startNewLauncher() {
     int visible = IsWindowVisible(window);
     // The hand-over (shell/SingleInstance_win.cpp): the new launcher must find
     // no window of the folder, and waits for the lock until this one ends.
-    ShowWindow(window, SW_HIDE);
+    // The window is unnamed before the start and hidden once the new launcher
+    // exists, which this one, still in front, lets take the foreground.
     unmarkFolderWindow(window);
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
@@ -261,6 +262,8 @@ void startNewLauncher() {
         Sleep(SELF_UPDATE_MOVE_PAUSE_MS);
     }
     if (created) {
+        AllowSetForegroundWindow(process.dwProcessId);
+        ShowWindow(window, SW_HIDE);
         // A build that cannot run here (an import this Windows lacks, say) is
         // created and ends at once, where a launcher waits for this one's lock.
         if (WaitForSingleObject(process.hProcess, SELF_UPDATE_START_CHECK_MS) == WAIT_OBJECT_0) {
