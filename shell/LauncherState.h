@@ -15,10 +15,17 @@ struct HWND__;
 struct HBITMAP__;
 struct HFONT__;
 
-// Messages the background threads post to mainWindow (WM_APP + 1, + 2).
+// Messages the background threads post to mainWindow (WM_APP + 1 to + 3).
 enum {
-    WM_UPDATE_DONE = 0x8001,    // wParam 1: playable as it is, 0: the run failed
-    WM_STATUS_CHANGED = 0x8002  // repaint: status, progress or news changed
+    WM_UPDATE_DONE = 0x8001,       // wParam: UPDATE_DONE_*
+    WM_STATUS_CHANGED = 0x8002,    // repaint: status, progress or news changed
+    WM_LAUNCHER_REPLACED = 0x8003  // start the new launcher now in place (update/SelfUpdate.h)
+};
+
+enum {
+    UPDATE_DONE_FAILED = 0,
+    UPDATE_DONE_PLAYABLE = 1,  // playable as it is
+    UPDATE_DONE_REPLACED = 2   // a new launcher runs in this folder now: this one ends
 };
 
 enum {
@@ -32,7 +39,8 @@ enum {
 struct LauncherState {
     HWND__* mainWindow;                // window, once at start-up
     char clientDir[CLIENT_DIR_SIZE];   // no trailing backslash
-    char ownExeName[CLIENT_DIR_SIZE];  // the running launcher's file name, whatever it is called
+    char ownExeName[CLIENT_DIR_SIZE];  // the running launcher's file name as its folder holds it
+    int32_t showCommand;               // as the launcher was started with, once at start-up
     char updateUrl[CONFIG_URL_SIZE];   // empty, or ending in "/"
     char webUrl[CONFIG_URL_SIZE];      // empty unless it begins with "https://"
     // Further bases of the same releases, in the order they are tried; each

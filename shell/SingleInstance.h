@@ -16,3 +16,7 @@ int claimClientFolder(const char* clientDir, const char* windowClass);
 // Names window as the window of the folder claimed, for later launchers to
 // find. Called once the window is shown.
 void markFolderWindow(HWND window);
+
+// Takes the name back: a launcher started now finds no window of the folder
+// and waits for the lock instead (the hand-over to a new launcher).
+void unmarkFolderWindow(HWND window);

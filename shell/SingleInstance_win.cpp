@@ -24,14 +24,18 @@
 // session or on another machine shows no window here: the new launcher then
 // ends quietly once CLAIM_WAIT_MS have passed.
 //
-// Handing the folder to a successor (the self-update that replaces the
-// executable): the old launcher destroys its window, starts the new
-// executable and exits without waiting for it. The new one claims as every
-// launcher does: while the lock is held and no window of the folder shows, it
-// tries again for up to CLAIM_WAIT_MS, so it takes the lock as soon as the
-// system has closed the old process's handle. Should the player start a third
-// launcher in that moment, whichever takes the lock runs and the other one
-// brings its window forward: still one run.
+// Handing the folder to a successor (update/SelfUpdate_win.cpp, the self-update
+// that replaces the executable) is a bounded wait, not a transfer of the
+// handle: the old launcher takes the folder's name out of its window, starts
+// the new executable, hides the window, and ends, keeping the lock until then;
+// a hidden window is never taken for a running launcher. The new one claims as
+// every launcher does: while the lock is held and no window of the folder
+// shows, it tries again for up to CLAIM_WAIT_MS, so it takes the lock as soon
+// as the system has closed the old process's handle. Should the new executable
+// not start, or end at once, the old launcher still holds the lock, names and
+// shows its window again and runs on. Should the player start a third launcher
+// in that moment, whichever takes the lock runs and the other one brings its
+// window forward or ends: still one run.
 #include "shell/SingleInstance.h"
 
 #include "shell/Text.h"
@@ -90,7 +94,8 @@ static HWND findFolderWindow(const char* windowClass) {
     if (!c.identityKnown) return nullptr;
     HWND window = nullptr;
     while ((window = FindWindowExA(nullptr, window, windowClass, nullptr)) != nullptr) {
-        if ((DWORD)GetWindowLongA(window, FOLDER_WINDOW_VOLUME) == c.volume &&
+        // A hidden window is one that hands the folder over.
+        if (IsWindowVisible(window) && (DWORD)GetWindowLongA(window, FOLDER_WINDOW_VOLUME) == c.volume &&
             (DWORD)GetWindowLongA(window, FOLDER_WINDOW_INDEX_HIGH) == c.indexHigh &&
             (DWORD)GetWindowLongA(window, FOLDER_WINDOW_INDEX_LOW) == c.indexLow) {
             return window;
@@ -127,4 +132,10 @@ void markFolderWindow(HWND window) {
     SetWindowLongA(window, FOLDER_WINDOW_VOLUME, (LONG)c.volume);
     SetWindowLongA(window, FOLDER_WINDOW_INDEX_HIGH, (LONG)c.indexHigh);
     SetWindowLongA(window, FOLDER_WINDOW_INDEX_LOW, (LONG)c.indexLow);
+}
+
+void unmarkFolderWindow(HWND window) {
+    SetWindowLongA(window, FOLDER_WINDOW_VOLUME, 0);
+    SetWindowLongA(window, FOLDER_WINDOW_INDEX_HIGH, 0);
+    SetWindowLongA(window, FOLDER_WINDOW_INDEX_LOW, 0);
 }

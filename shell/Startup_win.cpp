@@ -11,6 +11,7 @@
 #include "ui/Window.h"
 #include "update/ClientPath.h"
 #include "update/Http.h"
+#include "update/SelfUpdate.h"
 #include "update/Status.h"
 
 enum {
@@ -32,7 +33,13 @@ static int findClientDir() {
     DWORD length = GetModuleFileNameA(nullptr, s.clientDir, sizeof(s.clientDir));
     char* lastBackslash = strrchr(s.clientDir, '\\');
     if (length == 0 || length >= sizeof(s.clientDir) || !lastBackslash) return 0;
-    formatText(s.ownExeName, sizeof(s.ownExeName), "%s", lastBackslash + 1);
+    // The name as the folder holds it, whatever spelling started the launcher
+    // (an 8.3 name, other letters): a self-update leaves the new build there.
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(s.clientDir, &found);
+    formatText(s.ownExeName, sizeof(s.ownExeName), "%s",
+               search != INVALID_HANDLE_VALUE ? found.cFileName : lastBackslash + 1);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
     *lastBackslash = 0;
     char ownFile[CLIENT_DIR_SIZE];
     for (int i = 0; i < kOwnFileNameCount; ++i) {
@@ -91,6 +98,7 @@ int runLauncher(HINSTANCE instance, int showCommand) {
     // Another launcher runs in this folder: its window is in front now, and a
     // second run would spoil the first one's files.
     if (!claimClientFolder(s.clientDir, WINDOW_CLASS)) return 0;
+    s.showCommand = showCommand;
     initClientPathRules();
     readConfig();
     httpInit();
@@ -115,5 +123,6 @@ int runLauncher(HINSTANCE instance, int showCommand) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
     }
+    waitForLauncherSwap();
     return 0;
 }

@@ -77,12 +77,16 @@ TEST(ClientPath, RefusesWhatWindowsReadsAsAnotherFileOrADevice) {
         {"launcher.ini", CLIENT_PATH_OWN_FILE}, {"LAUNCHER.Ini", CLIENT_PATH_OWN_FILE},
         {"orvellauncher.EXE", CLIENT_PATH_OWN_FILE}, {"OrvelLauncher.cache", CLIENT_PATH_OWN_FILE},
         {"OrvelLauncher.log", CLIENT_PATH_OWN_FILE}, {"mylauncher.EXE", CLIENT_PATH_OWN_FILE},
+        // What a self-update sets aside and keeps, whatever the running launcher is called.
+        {"mylauncher.exe.OLD", CLIENT_PATH_OWN_FILE}, {"OrvelLauncher.exe.old", CLIENT_PATH_OWN_FILE},
+        {"orvellauncher.SelfUpdate", CLIENT_PATH_OWN_FILE}, {"OrvelLauncher.selfupdate.new\\x", CLIENT_PATH_OWN_FILE},
         // A folder named like an own file would block it for good.
         {"OrvelLauncher.cache\\x", CLIENT_PATH_OWN_FILE}, {"orvellauncher.LOG.new/x", CLIENT_PATH_OWN_FILE},
         {"launcher.ini\\a\\b", CLIENT_PATH_OWN_FILE}, {"MyLauncher.exe\\readme.txt", CLIENT_PATH_OWN_FILE},
         // Legal look-alikes.
         {"launcher.ini.bak", CLIENT_PATH_OK}, {"console.txt", CLIENT_PATH_OK}, {"nullable.dat", CLIENT_PATH_OK},
         {"com10.txt", CLIENT_PATH_OK}, {"sub\\auxiliary.cfg", CLIENT_PATH_OK}, {"OrvelLauncher.exe.txt", CLIENT_PATH_OK},
+        {"MyLauncher.exe.old.txt", CLIENT_PATH_OK}, {"sub\\MyLauncher.exe.old", CLIENT_PATH_OK},
         {"sub\\launcher.ini", CLIENT_PATH_OK}, {"sub/OrvelLauncher.cache", CLIENT_PATH_OK}, {"x.part.bin", CLIENT_PATH_OK},
         {"data\\.hidden\\a.b", CLIENT_PATH_OK}, {"caf\xe9\\\xc3\xb1.txt", CLIENT_PATH_OK}, {"lpt.txt", CLIENT_PATH_OK},
         {"my folder\\my file.bin", CLIENT_PATH_OK}

@@ -9,6 +9,7 @@
 #include "tests/TestFiles.h"
 #include "update/Digest.h"
 #include "update/Documents.h"
+#include "update/SelfUpdate.h"
 #include "update/Status.h"
 
 static RunResult* currentRun = nullptr;
@@ -19,6 +20,7 @@ static void observeStatus(const char* text, int32_t progressPermille) {
 
 static LRESULT CALLBACK engineWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_STATUS_CHANGED) takeStatusChanged();
+    if (message == WM_LAUNCHER_REPLACED) startNewLauncher();
     if (currentRun && message == WM_STATUS_CHANGED) {
         char text[STATUS_TEXT_SIZE];
         copyStatusText(text);

@@ -31,6 +31,7 @@
 #include "update/Download.h"
 #include "update/Http.h"
 #include "update/PartFile.h"
+#include "update/SelfUpdate.h"
 #include "update/Signature.h"
 #include "update/Status.h"
 #include "update/UpdateRun.h"
@@ -81,7 +82,9 @@ struct Engine : ::testing::Test {
         s.updateRunning = 0;
         clearCache();
         gRetryPauseUnitMs = 10;
-        gReleaseKeyCount = 0;  // unsigned releases, as a launcher built without keys takes them
+        gReleaseKeyCount = 0;           // unsigned releases, as a launcher built without keys takes them
+        gRunningLauncherSha256[0] = 0;  // each test's client folder has a launcher of its own
+        gLauncherUpdateTried = 0;
     }
     void TearDown() override {
         gStartThread = defaultStartThread;
@@ -121,6 +124,13 @@ struct Engine : ::testing::Test {
         manifest += digest + " " + std::to_string(size) + " " + path + "\r\n";
     }
     void writeManifest() { writeFile(serverDir + "\\manifest.txt", manifest); }
+    // Names a launcher build in the manifest and puts it in the store; returns its URL path.
+    std::string nameLauncher(const std::string& bytes) {
+        std::string digest = sha256OfBytes(bytes), object = "objects/" + digest.substr(0, 2) + "/" + digest;
+        writeFileMakingFolders(serverDir + "\\objects\\" + digest.substr(0, 2) + "\\" + digest, bytes);
+        manifest = "#launcher " + digest + " " + std::to_string(bytes.size()) + "\r\n" + manifest;
+        return object;
+    }
     void placeLocal(const std::string& path, const std::string& bytes) { writeFileMakingFolders(local(path), bytes); }
     // {server path under this test's folder, fault object}; "*" for every path.
     void setFaults(const std::vector<std::pair<std::string, std::string>>& faults) {
@@ -1032,6 +1042,81 @@ TEST_F(Engine, MirrorsStandInForAServerThatIsGoneOrWrong) {
     EXPECT_NE(std::string::npos, runLog().find("\tmanifest-failed\tmanifest.txt\trefused\t"));
     EXPECT_NE(std::string::npos, runLog().find("\tretry\tf2.bin\tdigest\t"));
     EXPECT_NE(std::string::npos, runLog().find("(from " + base + "one/)"));
+}
+
+std::string gSeenAtInstall;
+
+// Windows refuses to delete or overwrite a running image, which Wine allows:
+// at the install the launcher's name must be free, the running one at ".old".
+// The new build (the test game, which notes how it was started) starts from
+// the client folder with the launcher's show command; as it ends at once, it
+// did not run as a launcher would, and the running one is put back and goes on.
+TEST_F(Engine, TheRunningLauncherIsOnlyRenamedAsideAndBackWhenTheNewOneEndsAtOnce) {
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, sizeof(self));
+    *strrchr(self, '\\') = 0;
+    gSeenAtInstall.clear();
+    placeLocal("OrvelLauncher.exe", "the running launcher");
+    publish("data.bin", "client data");
+    nameLauncher(readFile(std::string(self) + "\\gui\\main.exe") + "appended");
+    writeManifest();
+    gBeforeInstall = [](const char* target, int) {  // the first install is the launcher's
+        if (gSeenAtInstall.empty()) {
+            gSeenAtInstall = (fileExists(target) ? "taken, " : "free, ") + readFile(std::string(target) + ".old");
+        }
+    };
+    launcherState.showCommand = SW_SHOWMINNOACTIVE;
+    std::vector<std::string> shown = texts(runUpdate(0));
+
+    EXPECT_EQ(std::vector<std::string>({"Buscando actualizaciones...", "Actualizando el launcher..."}),
+              std::vector<std::string>(shown.begin(), shown.begin() + 2));
+    EXPECT_EQ(updated(1), shown.back());
+    EXPECT_EQ("free, the running launcher", gSeenAtInstall);
+    EXPECT_EQ("the running launcher", readFile(local("OrvelLauncher.exe")));
+    EXPECT_FALSE(fileExists(local("OrvelLauncher.exe.old")));
+    EXPECT_EQ(std::vector<std::string>({"launcher-update\t-", "launcher-failed\tstart"}), logOf("OrvelLauncher.exe"));
+    EXPECT_EQ(0u, readFile(local("game-started.txt"))
+                      .find("cwd=" + clientDir + "|exe=" + local("OrvelLauncher.exe") + "|show=7|"))
+        << readFile(local("game-started.txt"));
+}
+
+// Whatever holds the launcher or stops the new one, the running launcher
+// stays under its name and the run goes on with the client's files: held by
+// another program, it is tried for a few seconds and left, the verified
+// download kept; a build that cannot start is renamed over by the running
+// launcher. A ".old" still held (on Windows, by the old process ending) is
+// removed by a later run.
+TEST_F(Engine, TheRunningLauncherStaysWhenHeldOrWhenTheNewOneCannotStart) {
+    placeLocal("OrvelLauncher.exe", "the running launcher");
+    publish("data.bin", "client data");
+    std::string object = nameLauncher("no Windows program");
+    writeManifest();
+    HeldFile held = holdFile(local("OrvelLauncher.exe"), "r", "r");
+    ASSERT_TRUE(held.process);
+    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
+    releaseFile(&held);
+    EXPECT_EQ("no Windows program", readFile(local("OrvelLauncher.exe.part")));
+    // A start ten minutes later: the kept download is installed, does not start, and makes way.
+    DeleteFileA(local("OrvelLauncher.selfupdate").c_str());
+    gLauncherUpdateTried = 0;
+    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
+    EXPECT_EQ("the running launcher", readFile(local("OrvelLauncher.exe")));
+    EXPECT_FALSE(fileExists(local("OrvelLauncher.exe.old")) || fileExists(local("OrvelLauncher.exe.part")));
+    EXPECT_EQ(1, requestsFor(object));
+    EXPECT_EQ(std::vector<std::string>({"launcher-update\t-", "file-failed\tin-use", "launcher-failed\tin-use",
+                                        "launcher-update\t-", "launcher-failed\tstart"}),
+              logOf("OrvelLauncher.exe"));
+
+    placeLocal("OrvelLauncher.exe.old", "a launcher still ending");
+    held = holdFile(local("OrvelLauncher.exe.old"), "r", "rw");
+    ASSERT_TRUE(held.process);
+    gLauncherUpdateTried = 0;
+    runUpdate(0);
+    releaseFile(&held);
+    runUpdate(0);
+    EXPECT_FALSE(fileExists(local("OrvelLauncher.exe.old")));
+    EXPECT_EQ(std::vector<std::string>({"launcher-old-kept\tin-use", "launcher-old-removed\t-"}),
+              logOf("OrvelLauncher.exe.old"));
 }
 
 // A launcher built with two release keys installs only what one of them signed.

@@ -5,6 +5,7 @@
 #include "shell/Text.h"
 #include "ui/Layout.h"
 #include "ui/Paint.h"
+#include "update/SelfUpdate.h"
 #include "update/Status.h"
 
 static void invalidate() { InvalidateRect(launcherState.mainWindow, nullptr, FALSE); }
@@ -90,7 +91,12 @@ LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LP
             s.pressedItem = ITEM_NONE;
             invalidate();
             return 0;
+        case WM_LAUNCHER_REPLACED: startNewLauncher(); return 0;
         case WM_UPDATE_DONE:
+            if (wParam == UPDATE_DONE_REPLACED) {
+                PostQuitMessage(0);  // the new launcher waits for this one to end
+                return 0;
+            }
             // Whatever the outcome, the game can be started and repair tried.
             s.updateRunning = 0;
             s.readyToPlay = 1;

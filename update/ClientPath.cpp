@@ -5,9 +5,15 @@
 #include "shell/Text.h"
 
 // Temporary names are listed too: a manifest naming one would be overwritten
-// by the launcher's next save, or would overwrite the file being saved.
+// by the launcher's next save, or would overwrite the file being saved. So
+// are the names a self-update uses: the executable set aside, its download
+// and the time of the last one (see update/SelfUpdate.h).
 const char* const kOwnFileNames[] = {"launcher.ini",
                                      "OrvelLauncher.exe",
+                                     "OrvelLauncher.exe.old",
+                                     "OrvelLauncher.exe.part",
+                                     "OrvelLauncher.selfupdate",
+                                     "OrvelLauncher.selfupdate.new",
                                      "OrvelLauncher.cache",
                                      "OrvelLauncher.cache.new",
                                      "OrvelLauncher.log",
@@ -16,6 +22,7 @@ const char* const kOwnFileNames[] = {"launcher.ini",
                                      "OrvelLauncher.release",
                                      "OrvelLauncher.release.new"};
 const int kOwnFileNameCount = (int)(sizeof(kOwnFileNames) / sizeof(kOwnFileNames[0]));
+const char* const kSetAsideSuffix = ".old";
 
 static int equalsIgnoreCaseN(const char* a, const char* b, size_t length) {
     for (size_t i = 0; i < length; ++i) {
@@ -41,8 +48,17 @@ static int isDeviceName(const char* name, size_t length) {
     return (digit >= '0' && digit <= '9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
 }
 
+// The running launcher's name, and that name set aside by a self-update.
+static int isOwnExeNameN(const char* name, size_t length, const char* ownExeName) {
+    if (!ownExeName || !ownExeName[0]) return 0;
+    char setAside[300];  // a name of up to 259 characters and the suffix
+    return compareClientPaths(name, length, ownExeName, strlen(ownExeName)) == 0 ||
+           (formatText(setAside, sizeof(setAside), "%s%s", ownExeName, kSetAsideSuffix) &&
+            compareClientPaths(name, length, setAside, strlen(setAside)) == 0);
+}
+
 static int isOwnFileNameN(const char* name, size_t length, const char* ownExeName) {
-    if (ownExeName && ownExeName[0] && compareClientPaths(name, length, ownExeName, strlen(ownExeName)) == 0) return 1;
+    if (isOwnExeNameN(name, length, ownExeName)) return 1;
     for (int i = 0; i < kOwnFileNameCount; ++i) {
         if (compareClientPaths(name, length, kOwnFileNames[i], strlen(kOwnFileNames[i])) == 0) return 1;
     }

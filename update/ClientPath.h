@@ -27,10 +27,12 @@ enum {
 inline int isClientPathSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The launcher's own files in the client folder, besides its executable
-// (whatever it is called). Every file the launcher keeps there is listed
-// here, so no manifest can name it.
+// (whatever it is called) and that name with kSetAsideSuffix, where a
+// self-update sets the running executable aside. Every file the launcher
+// keeps there is listed here, so no manifest can name it.
 extern const char* const kOwnFileNames[];
 extern const int kOwnFileNameCount;
+extern const char* const kSetAsideSuffix;
 
 // CLIENT_PATH_OK, or why the launcher never writes path. ownExeName is the
 // running launcher's file name (null or empty when unknown).

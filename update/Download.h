@@ -49,7 +49,12 @@ struct DownloadQueue {
     volatile int32_t serverGone[UPDATE_BASE_CAPACITY];
     volatile int32_t diskFull;  // a write found the disk full: the rest stop at once
     Throttle* throttle;         // null: no speed limit
-    DownloadStatus* status;     // the status line's figures and speed
+    DownloadStatus* status;     // the status line's figures and speed; null: the bar alone
+    // Moves a verified part (a HANDLE) over its target: installPart, unless
+    // the queue installs its own way (the launcher's own build, which has to
+    // set the running launcher aside first). Null: installPart.
+    int (*install)(void* context, void* part, const char* target, Failure* failure);
+    void* installContext;
 };
 
 #ifdef _WIN32

@@ -25,7 +25,8 @@ struct DownloadStatus {
 void startDownloadStatus(DownloadStatus* status, int32_t jobCount, uint64_t totalBytes);
 
 // Bytes that arrived over the network: they count as speed. Bytes taken from
-// the disk count only in the progress.
+// the disk count only in the progress. Here and below, a null status (a
+// queue that shows the bar alone) takes nothing.
 void countNetworkBytes(DownloadStatus* status, uint32_t bytes);
 
 // Shows the counts with the speed and time left of now.

@@ -38,6 +38,7 @@ void startDownloadStatus(DownloadStatus* status, int32_t jobCount, uint64_t tota
 }
 
 void countNetworkBytes(DownloadStatus* status, uint32_t bytes) {
+    if (!status) return;
     __atomic_add_fetch(&status->networkBytes, bytes, __ATOMIC_SEQ_CST);
 }
 
@@ -54,6 +55,7 @@ static void showLocked(DownloadStatus* status) {
 }
 
 void showDownloadStatus(DownloadStatus* status, uint64_t doneBytes, int32_t finished) {
+    if (!status) return;
     AcquireSRWLockExclusive(&status->lock);
     status->doneBytes = doneBytes;
     status->finished = finished;

@@ -283,7 +283,10 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     }
     // On failure (the target is in use) the verified part stays for next time.
     keepPart = 1;
-    if (!installPart(file, files->target, failure)) goto done;
+    if (!(worker->queue->install ? worker->queue->install(worker->queue->installContext, file, files->target, failure)
+                                 : installPart(file, files->target, failure))) {
+        goto done;
+    }
     result = TRY_INSTALLED;
 
 done:

@@ -22,7 +22,8 @@ const char* failureCode(int32_t reason) {
                                                          "server-gone",
                                                          "signature",
                                                          "insecure-redirect",
-                                                         "disk-full"};
+                                                         "disk-full",
+                                                         "start"};
     return reason >= 0 && reason < FAIL_REASON_COUNT ? codes[reason] : "unknown";
 }
 
@@ -50,7 +51,8 @@ int isBaseFailure(const Failure* failure) {
         case FAIL_IN_USE:
         case FAIL_PATH_TOO_LONG:
         case FAIL_OWN_FILE:
-        case FAIL_DISK_FULL: return 0;
+        case FAIL_DISK_FULL:
+        case FAIL_START: return 0;
     }
     return failure->reason != FAIL_NONE;
 }

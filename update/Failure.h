@@ -26,6 +26,7 @@ enum {
     // Redirected to plain HTTP, from HTTPS or away from this machine.
     FAIL_INSECURE_REDIRECT,
     FAIL_DISK_FULL,  // a write found the disk full, or another's did and the run stopped
+    FAIL_START,      // a new launcher could not be started
     FAIL_REASON_COUNT
 };
 

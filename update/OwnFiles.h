@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-enum { OWN_FILES_CAPACITY = 16 };
+enum { OWN_FILES_CAPACITY = 24 };
 
 struct FileIdentity {
     uint32_t volume;
@@ -19,7 +19,7 @@ struct OwnFiles {
 };
 
 // The identities of the launcher's executable and of those of its own files
-// in the client folder that exist now.
+// in the client folder that exist now, the self-update's among them.
 void collectOwnFiles(OwnFiles* own);
 
 // 1 when path exists and is one of them.

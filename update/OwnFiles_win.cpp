@@ -29,6 +29,13 @@ void collectOwnFiles(OwnFiles* own) {
     for (int i = 0; i < kOwnFileNameCount; ++i) {
         if (formatText(path, sizeof(path), "%s\\%s", launcherState.clientDir, kOwnFileNames[i])) addOwnFile(own, path);
     }
+    // Whatever the executable is called: its self-update's download and the executable set aside.
+    const char* suffixes[] = {".part", kSetAsideSuffix};
+    for (const char* suffix : suffixes) {
+        if (formatText(path, sizeof(path), "%s\\%s%s", launcherState.clientDir, launcherState.ownExeName, suffix)) {
+            addOwnFile(own, path);
+        }
+    }
 }
 
 int isOwnFile(const OwnFiles* own, const char* path) {

@@ -71,6 +71,14 @@ uint64_t readKeptRelease();
 // Keeps number, written beside and moved over; 1 on success.
 int keepRelease(uint64_t number);
 
+// A number kept in an own file of the client folder by name (decimal, 1 to
+// 2^63-1, and a line end), as OrvelLauncher.release holds one. Reading
+// returns NUMBER_FILE_*, with *number 0 unless read, and *error the Windows
+// error when unreadable; writing goes beside and is moved over, 1 on success.
+enum { NUMBER_FILE_READ, NUMBER_FILE_MISSING, NUMBER_FILE_DAMAGED, NUMBER_FILE_UNREADABLE };
+int readNumberFile(const char* name, uint64_t* number, unsigned long* error);
+int writeNumberFile(const char* name, uint64_t number);
+
 // One document under a base URL, fetched once (see httpFetch).
 char* fetchDocument(void* internet, const char* base, const char* name, uint32_t limit, uint32_t* length,
                     Failure* failure);

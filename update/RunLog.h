@@ -41,3 +41,5 @@ void logEvent(const char* event, const char* path, const char* reason, const cha
 void logFailure(const char* event, const char* path, const Failure* failure);
 // The same, naming the base URL the failure came from.
 void logFailureFrom(const char* event, const char* path, const char* base, const Failure* failure);
+// An event caused by a Windows error: "<what>: error <N>: <the system's text>".
+void logSystemError(const char* event, const char* path, const char* reason, unsigned long error, const char* what);

@@ -125,3 +125,10 @@ void logFailureFrom(const char* event, const char* path, const char* base, const
 void logFailure(const char* event, const char* path, const Failure* failure) {
     logFailureFrom(event, path, nullptr, failure);
 }
+
+void logSystemError(const char* event, const char* path, const char* reason, unsigned long error, const char* what) {
+    char systemText[256], detail[RUN_LOG_DETAIL_SIZE];
+    systemErrorText(error, systemText, sizeof(systemText));
+    formatText(detail, sizeof(detail), "%s: error %lu: %s", what, error, systemText);
+    logEvent(event, path, reason, detail);
+}

@@ -16,6 +16,7 @@
 #include "update/OwnFiles.h"
 #include "update/Release.h"
 #include "update/RunLog.h"
+#include "update/SelfUpdate.h"
 #include "update/Status.h"
 #include "update/Throttle.h"
 
@@ -27,6 +28,7 @@ static const char* const TEXT_OLDER = "El servidor ofrece una version anterior a
 static const char* const TEXT_EXPIRED = "La actualizacion del servidor vencio. No se instalo nada.";
 
 static DWORD endRun(WPARAM outcome, const char* reason, const char* detail) {
+    if (outcome != UPDATE_DONE_REPLACED) removeOldLauncher(1);
     logEvent("run-end", nullptr, reason, detail);
     closeRunLog();
     PostMessageA(launcherState.mainWindow, WM_UPDATE_DONE, outcome, 0);
@@ -113,6 +115,7 @@ DWORD WINAPI updateRun(void*) {
     }
     openRunLog();
     logEvent("run-start", nullptr, s.fullVerify ? "repair" : "check", s.updateUrl);
+    removeOldLauncher(0);
     if (!isAcceptedUpdateUrl(s.updateUrl)) {
         setStatus("UpdateUrl debe empezar con https://");
         return endRun(0, "url-refused", s.updateUrl);
@@ -132,6 +135,12 @@ DWORD WINAPI updateRun(void*) {
         return endWithoutRelease(verdict);
     }
     char* manifest = release.manifest;
+    // The newest launcher checks the client's files.
+    if (updateLauncher(internet, &bases, &release)) {
+        free(manifest);
+        httpCloseInternet(internet);
+        return endRun(UPDATE_DONE_REPLACED, "launcher-replaced", nullptr);
+    }
     if (s.newsCount == 0) fetchNews(internet, bases.urls[release.base]);
     loadCache();
 

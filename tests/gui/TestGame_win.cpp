@@ -1,6 +1,7 @@
-// Stands in for the game client: records how the launcher started it, by
-// appending "cwd=<working folder>|exe=<own path>|cmdline=<command line>" to
-// game-started.txt beside its own executable, then exits.
+// Stands in for the game client (and for a new launcher build): records how
+// it was started, by appending "cwd=<working folder>|exe=<own path>|show=<the
+// show command asked for, or -1>|cmdline=<command line>" to game-started.txt
+// beside its own executable, then exits.
 #include <windows.h>
 
 #include <stdio.h>
@@ -19,7 +20,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     FILE* out = fopen(record, "ab");
     if (!out) return 1;
-    fprintf(out, "cwd=%s|exe=%s|cmdline=%s\n", workingDir, program, GetCommandLineA());
+    STARTUPINFOA startup = {};
+    GetStartupInfoA(&startup);
+    int show = startup.dwFlags & STARTF_USESHOWWINDOW ? startup.wShowWindow : -1;
+    fprintf(out, "cwd=%s|exe=%s|show=%d|cmdline=%s\n", workingDir, program, show, GetCommandLineA());
     fclose(out);
     return 0;
 }

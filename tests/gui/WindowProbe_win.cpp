@@ -5,6 +5,8 @@
 //       such window, topmost first (PATH: its process's executable), or "none"
 //   window_probe restore CLASS TITLE
 //       restores the window from its minimised state
+//   window_probe close CLASS TITLE
+//       asks every such window to close (launchers that a launcher started)
 //   window_probe short PATH
 //       the 8.3 short spelling of PATH
 //   window_probe boxes
@@ -160,6 +162,13 @@ int main(int argc, char** argv) {
         HWND window = FindWindowA(argv[2], argv[3]);
         return window && ShowWindowAsync(window, SW_RESTORE) ? 0 : 1;
     }
+    if (argc == 4 && strcmp(argv[1], "close") == 0) {
+        HWND window = nullptr;
+        while ((window = FindWindowExA(nullptr, window, argv[2], argv[3])) != nullptr) {
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        }
+        return 0;
+    }
     if (argc >= 2 && strcmp(argv[1], "ink") == 0) {
         for (int i = 2; i < argc; ++i) printInk(argv[i]);
         return 0;
@@ -173,6 +182,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     fprintf(stderr,
-            "usage: window_probe window|restore CLASS TITLE | short PATH | boxes | ink TEXT... | status-lines\n");
+            "usage: window_probe window|restore|close CLASS TITLE | short PATH | boxes | ink TEXT... | status-lines\n");
     return 2;
 }

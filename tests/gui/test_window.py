@@ -39,6 +39,7 @@ DOWNLOADING = "Descargando 1 archivo(s)..."
 FAILED = "1 archivo(s) no se pudieron actualizar. Proba Reparar."
 OTHER_TEXTS = ("Buscando actualizaciones...", "Iniciando...")
 NO_GAME = "No se encontro main.exe. El launcher tiene que estar en la carpeta del cliente."
+DATA = pathlib.Path(__file__).resolve().parent.parent / "data"
 
 
 def run(*args, **kwargs):
@@ -102,8 +103,8 @@ class WindowTest(unittest.TestCase):
 
     # --- the release, the client folder and the server ---------------------------
 
-    def makeClient(self, case, body, webUrl, game=True):
-        """Publishes one file (and news) for case and makes a client folder for it."""
+    def makeClient(self, case, body, webUrl, game=True, launcher=None):
+        """Publishes one file (and news) for case and makes a client folder for it, its launcher the given build."""
         self.case = case
         self.cases.append(case)
         release = pathlib.Path(ROOT, case)
@@ -113,7 +114,7 @@ class WindowTest(unittest.TestCase):
         (release / "news.txt").write_text("General|Bienvenidos\n")
         self.client = os.path.join(WORK, case + " client")  # a space: the game must still start from it
         os.makedirs(self.client)
-        shutil.copy(ARGS.launcher, os.path.join(self.client, "OrvelLauncher.exe"))
+        shutil.copy(launcher or ARGS.launcher, os.path.join(self.client, "OrvelLauncher.exe"))
         if game:
             shutil.copy(ARGS.game, os.path.join(self.client, "main.exe"))
         with open(os.path.join(self.client, "launcher.ini"), "w", newline="") as f:
@@ -133,6 +134,18 @@ class WindowTest(unittest.TestCase):
         faults["/%s/%s" % (self.case, name)] = fault
         pathlib.Path(path + ".new").write_text(json.dumps(faults))
         os.replace(path + ".new", path)  # the server never sees half a file
+
+    def nameLauncher(self, build):
+        """Names a launcher build in this case's release (#launcher and its store object); returns the object."""
+        digest = hashlib.sha256(build).hexdigest()
+        release = pathlib.Path(ROOT, self.case)
+        stored = release / "objects" / digest[:2] / digest
+        stored.parent.mkdir(parents=True, exist_ok=True)
+        stored.write_bytes(build)
+        lines = [line for line in (release / "manifest.txt").read_text().splitlines() if line[:1] != "#"]
+        (release / "manifest.txt").write_text("".join("%s\n" % line for line in
+                                                      ["#launcher %s %d" % (digest, len(build))] + lines))
+        return "objects/%s/%s" % (digest[:2], digest)
 
     def hold(self, name, until):
         """Holds the answer for one of this case's files until released."""
@@ -155,6 +168,19 @@ class WindowTest(unittest.TestCase):
 
     def probe(self, *args):
         return run(ARGS.wine_run, ARGS.probe, *args, env=self.env(), cwd=WORK)
+
+    def events(self):
+        """The (event, reason) of each line of the client folder's log."""
+        return [tuple(line.split("\t")[1:4:2]) for line in self.lines(os.path.join(self.client, "OrvelLauncher.log"))]
+
+    def waitForRuns(self, count):
+        self.waitUntil(lambda: sum(e[0] == "run-end" for e in self.events()) >= count, "%d runs to end" % count, 60)
+        return self.events()
+
+    def programs(self):
+        """The program of each launcher window, as Windows names it, in lower case."""
+        lines = self.probe("window", "OrvelLauncher", "Orvel").splitlines()
+        return [] if lines == ["none"] else [line.split(" program ", 1)[1].lower() for line in lines]
 
     def window(self):
         """(left, top, right, bottom, iconic) of the launcher window, or None."""
@@ -188,6 +214,7 @@ class WindowTest(unittest.TestCase):
                 proc.kill()  # the launcher's own process only: other programs share the prefix
                 proc.wait(30)
         if self.procs:
+            self.probe("close", "OrvelLauncher", "Orvel")  # the launchers that a launcher started
             self.waitUntil(lambda: self.window() is None, "the window to go")
         for case in self.cases:
             for hold in ("run", "repair"):
@@ -227,7 +254,7 @@ class WindowTest(unittest.TestCase):
         starts = self.waitUntil(lambda: self.lines(os.path.join(self.client, "game-started.txt")), "main.exe")
         self.assertEqual(len(starts), 1, starts)
         # The client folder's main.exe ran in the client folder, though the launcher was started elsewhere.
-        started = dict(field.split("=", 1) for field in starts[0].split("|", 2))
+        started = dict(field.split("=", 1) for field in starts[0].split("|", 3))
         client = "z:" + self.client.replace("/", "\\").lower()
         self.assertEqual(started["cwd"].lower().rstrip("\\"), client)
         self.assertEqual(started["exe"].lower(), client + "\\main.exe")
@@ -406,10 +433,87 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(self.requests("manifest.txt"), 0, "the run had ended before Escape")
         self.assertEqual(self.lines(os.path.join(self.client, "game-started.txt")), [])
 
+    def test_the_launcher_replaces_itself_from_its_release_and_not_again_within_ten_minutes(self):
+        built, keyed = (pathlib.Path(p).read_bytes() for p in (ARGS.launcher, ARGS.keyed_launcher))
+        startAndEnd = [("run-start", "check"), ("launcher-update", "-")]
+        handedOver = [("launcher-started", "-"), ("run-end", "launcher-replaced"), ("run-start", "check"),
+                      ("launcher-old-removed", "-"), ("run-end", "updated")]
+        # Bytes appended to a build: it runs the same, with another digest. The second time the transfer
+        # breaks off halfway and resumes; the third launcher holds release keys and the release is signed.
+        for case, launcher, cut, key in (("self", ARGS.launcher, False, None), ("cut", ARGS.launcher, True, None),
+                                         ("keyed", ARGS.keyed_launcher, False, "release-1.key")):
+            data = os.urandom(1000)
+            self.makeClient(case, data, "", launcher=launcher)
+            new = (keyed if key else built) + os.urandom(5000)
+            stored = self.nameLauncher(new)
+            if cut:
+                self.fault(stored, {"drop_after": len(new) // 2, "times": 1})
+            if key:
+                self.fault("manifest.txt.sig", {"signed_by": str(DATA / key)})
+            # Started by its 8.3 name: the new build still lands under the executable's own name.
+            exe = os.path.join(self.client, "OrvelLauncher.exe")
+            short = self.probe("short", "Z:" + exe.replace("/", "\\")).strip()
+            self.assertEqual(self.exitCode("handing over", self.launch(short)), 0)
+            events = self.waitForRuns(2)
+            resumed = [("retry", events[2][1]), ("file-resumed", "-")] if cut else []
+            self.assertEqual(events, startAndEnd + resumed + handedOver)
+            # Exactly one launcher: the folder's own executable, the new build, and the old one gone.
+            self.assertEqual(self.programs(), ["z:" + exe.replace("/", "\\").lower()])
+            self.assertTrue(pathlib.Path(exe).read_bytes() == new, case)
+            self.assertEqual(sorted(os.listdir(self.client)), ["OrvelLauncher.cache", "OrvelLauncher.exe",
+                                                               "OrvelLauncher.lock", "OrvelLauncher.log",
+                                                               "OrvelLauncher.selfupdate", "data.bin", "launcher.ini",
+                                                               "main.exe"])
+            self.assertEqual(pathlib.Path(self.client, "data.bin").read_bytes(), data)
+            ranges = [json.loads(line)["range"] for line in self.lines(os.environ["ORVEL_TEST_LOG"])
+                      if json.loads(line)["path"] == "/%s/%s" % (case, stored)]
+            self.assertEqual(ranges, ["", "bytes=%d-" % (len(new) // 2)] if cut else [""])
+            self.stopLauncher()
+            self.procs = []
+
+        # Within ten minutes a release naming yet another build replaces nothing.
+        self.nameLauncher(built + os.urandom(5000))
+        self.launch()
+        self.assertEqual(self.waitForRuns(3)[-3:],
+                         [("run-start", "check"), ("launcher-skipped", "recent"), ("run-end", "up-to-date")])
+        self.assertTrue(pathlib.Path(self.client, "OrvelLauncher.exe").read_bytes() == new)
+
+    def test_builds_that_cannot_take_over_leave_the_running_launcher(self):
+        built, keyed = (pathlib.Path(p).read_bytes() for p in (ARGS.launcher, ARGS.keyed_launcher))
+        refused = [("signature-failed", "http"), ("manifest-refused", "bad-signature"), ("run-end", "bad-signature")]
+        for case, launcher, new, stored, fault, story in (
+                # No Windows program: it cannot start, and the running launcher is put back.
+                ("notexe", ARGS.launcher, b"no Windows program\r\n" * 200, None, None,
+                 [("launcher-update", "-"), ("launcher-failed", "start"), ("run-end", "updated")]),
+                # The object is not what the release names.
+                ("mismatch", ARGS.launcher, built + b"named", built + b"other", None,
+                 [("launcher-update", "-"), ("file-failed", "digest"), ("launcher-failed", "download"),
+                  ("run-end", "updated")]),
+                # A launcher with release keys: an unsigned manifest, then one signed with another key.
+                ("unsigned", ARGS.keyed_launcher, keyed + b"new", None, None, refused),
+                ("foreign", ARGS.keyed_launcher, keyed + b"new", None, {"signed_by": str(DATA / "foreign.key")},
+                 [("signature-failed", "signature")] + refused[1:])):
+            self.makeClient(case, os.urandom(1000), "", launcher=launcher)
+            named = self.nameLauncher(new)
+            if stored:
+                pathlib.Path(ROOT, case, named).write_bytes(stored)
+            if fault:
+                self.fault("manifest.txt.sig", fault)
+            self.startLauncher()
+            self.assertEqual(self.waitForRuns(1), [("run-start", "check")] + story)
+            exe = os.path.join(self.client, "OrvelLauncher.exe")
+            self.assertEqual(self.programs(), ["z:" + exe.replace("/", "\\").lower()])
+            self.assertTrue(pathlib.Path(exe).read_bytes() == pathlib.Path(launcher).read_bytes(), case)
+            tried = story[0][0] == "launcher-update"
+            self.assertEqual([name for name in os.listdir(self.client) if name.endswith((".old", ".part"))], [])
+            self.assertEqual(os.path.exists(os.path.join(self.client, "OrvelLauncher.selfupdate")), tried, case)
+            self.assertEqual(self.requests(named), int(tried), case)
+            self.stopLauncher()
+            self.procs = []
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
-    for name in ("--launcher", "--game", "--probe", "--wine-run", "--prefix"):
+    for name in ("--launcher", "--keyed-launcher", "--game", "--probe", "--wine-run", "--prefix"):
         parser.add_argument(name, required=True)
     ARGS, rest = parser.parse_known_args()
     if not os.environ.get("DISPLAY") and os.environ.get("ORVEL_TEST_DISPLAY_FILE"):
