@@ -324,8 +324,11 @@ static int downloadFromBase(Worker* worker, const ManifestEntry* job, JobFiles* 
         int result = delta ? tryDelta(worker, job, files, failure) : tryJob(worker, job, files, allowResume, failure);
         noteReachability(queue, worker->base, failure);
         if (result == TRY_INSTALLED) return 1;
-        // A delta that cannot be had leaves the file to the whole-file tries.
-        if (result == TRY_WHOLE_FILE) continue;
+        // A delta that cannot be had leaves the file to tries of its own, whole.
+        if (result == TRY_WHOLE_FILE) {
+            tries = 0;
+            continue;
+        }
         // A resumed file that does not match is fetched whole once more.
         if (result == TRY_WHOLE_AGAIN && allowResume) {
             allowResume = 0;
