@@ -63,11 +63,13 @@ struct LauncherState {
     NewsItem newsItems[NEWS_ITEM_CAPACITY];
     volatile int32_t newsCount;  // stored after the items it counts
 
-    // The verification cache, touched by the update run's thread alone.
+    // The verification cache, changed by the update run's thread alone; the
+    // download workers read it, by digest, while that thread waits for them.
     CacheEntry* cacheEntries;
     int32_t cacheCount;
     int32_t cacheCapacity;
-    CacheIndex cacheIndex;  // case-folded path -> first record, for lookups
+    CacheIndex cacheIndex;        // case-folded path -> first record, for lookups
+    CacheIndex cacheDigestIndex;  // digest -> every record of it, while a run downloads
 
     HBITMAP__* backgroundBitmap;
     HFONT__* fontTitle;

@@ -34,6 +34,7 @@ struct CacheTest : ::testing::Test {
         LauncherState& s = launcherState;
         free(s.cacheEntries);
         free(s.cacheIndex.slots);
+        freeCacheDigestIndex();
         s.cacheEntries = nullptr;
         s.cacheIndex = CacheIndex{};
         s.cacheCount = s.cacheCapacity = 0;
@@ -109,6 +110,20 @@ TEST_F(CacheTest, LookupFindsTheFirstRecordOfAPath) {
     dropCacheEntry("twice.TXT");
     EXPECT_EQ(0u, launcherState.cacheEntries[0].size);
     EXPECT_EQ(2u, launcherState.cacheEntries[1].size);
+
+    // By digest: every saved record of it in array order, in either case; none of a dropped one.
+    add("moved.bin", 3, 0, 0, std::string(64, 'B'));
+    for (int i = 0; i < 40; ++i) add("other" + std::to_string(i), 4, 0, 0, DIGEST_B.substr(0, 60) + "1234");
+    ASSERT_TRUE(indexCacheDigests());
+    for (const auto& [digest, paths] : {std::pair<std::string, std::string>{DIGEST_B, "TWICE.txt moved.bin "},
+                                        {DIGEST_A, ""},
+                                        {std::string(64, 'c'), ""}}) {
+        std::string found;
+        uint32_t cursor = 0;
+        for (const CacheEntry* e; (e = nextCacheEntryWithDigest(digest.c_str(), &cursor));)
+            found += e->path + std::string(" ");
+        EXPECT_EQ(paths, found) << digest;
+    }
 }
 
 TEST_F(CacheTest, FailedGrowthLosesNothing) {

@@ -79,6 +79,24 @@ TEST(HttpHeaders, ReadOnlyWhatTheyExactlySay) {
     for (const char* bad : {"bytes 100-99/200", "bytes 0-200/200", "bytes */200", "bytes=0-1/2", "bytes 1-2/3x"}) {
         EXPECT_FALSE(parseContentRange(bad, &first, &last, &total)) << bad;
     }
+    // The answer to "bytes=100-199" of a 1000-byte file, and what is not it.
+    const struct {
+        int32_t status, hasRange;
+        uint64_t first, last, total;
+        int32_t hasLength;
+        uint64_t length;
+        int answers;
+    } ranges[] = {{206, 1, 100, 199, 1000, 1, 100, 1}, {206, 1, 100, 199, 1000, 0, 0, 1},
+                  {200, 0, 0, 0, 0, 1, 1000, 0},       {206, 0, 0, 0, 0, 1, 100, 0},
+                  {206, 1, 100, 999, 1000, 1, 900, 0}, {206, 1, 101, 200, 1000, 1, 100, 0},
+                  {206, 1, 100, 199, 1001, 1, 100, 0}, {206, 1, 100, 199, 1000, 1, 99, 0}};
+    for (const auto& r : ranges) {
+        HttpRequest request = {};
+        request.status = r.status, request.hasRange = r.hasRange, request.rangeFirst = r.first;
+        request.rangeLast = r.last, request.rangeTotal = r.total, request.hasLength = r.hasLength;
+        request.length = r.length;
+        EXPECT_EQ(r.answers, answersRange(&request, 100, 199, 1000)) << r.first << "-" << r.last << "/" << r.total;
+    }
     const struct {
         const char* text;
         int32_t seconds;

@@ -23,6 +23,7 @@
 #include "tests/EngineSupport.h"
 #include "tests/TestFiles.h"
 #include "tests/WinTestSupport.h"
+#include "update/BlockIndex.h"
 #include "update/Cache.h"
 #include "update/Check.h"
 #include "update/ClientPath.h"
@@ -1117,6 +1118,187 @@ TEST_F(Engine, TheRunningLauncherStaysWhenHeldOrWhenTheNewOneCannotStart) {
     EXPECT_FALSE(fileExists(local("OrvelLauncher.exe.old")));
     EXPECT_EQ(std::vector<std::string>({"launcher-old-kept\tin-use", "launcher-old-removed\t-"}),
               logOf("OrvelLauncher.exe.old"));
+}
+
+// ---- Block deltas and local copies
+
+const char* const BLOCKS = "#objects\r\n#blocks 16384 1048576\r\n";
+const size_t MiB = 1 << 20;
+
+std::string blockIndexOf(const std::string& bytes, const std::string& digest) {
+    BlockIndexWriter writer;
+    beginBlockIndex(&writer, BLOCK_SIZE_DEFAULT);
+    addBlockIndexBytes(&writer, bytes.data(), bytes.size());
+    std::string index = finishBlockIndex(&writer, digest.c_str()) ? std::string((char*)writer.data, writer.length) : "";
+    endBlockIndex(&writer);
+    return index;
+}
+
+// bytes with length new bytes at each offset.
+std::string changedAt(std::string bytes, std::initializer_list<size_t> offsets, size_t length, unsigned seed) {
+    for (size_t at : offsets) bytes.replace(at, length, contentOf(length, seed++));
+    return bytes;
+}
+
+std::string objectOf(const std::string& bytes) {
+    std::string digest = sha256OfBytes(bytes);
+    return "objects/" + digest.substr(0, 2) + "/" + digest;
+}
+
+// New bytes for a file, with its write time set back to what it was, or on by a step.
+void rewriteAt(const std::string& path, const std::string& bytes, DWORD laterBy) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME written;
+    GetFileTime(file, nullptr, nullptr, &written);
+    DWORD count = 0;
+    WriteFile(file, bytes.data(), (DWORD)bytes.size(), &count, nullptr);
+    written.dwHighDateTime += laterBy;
+    SetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+}
+
+struct EngineDelta : Engine {
+    void SetUp() override {
+        Engine::SetUp();
+        manifest = BLOCKS;
+    }
+    // Puts bytes in the store with a block index beside them (index, when
+    // given: what the server holds there instead, nothing when empty) and
+    // lists them.
+    void publishObject(const std::string& path, const std::string& bytes, const std::string* index = nullptr) {
+        std::string digest = sha256OfBytes(bytes), object = serverDir + "\\objects\\" + digest.substr(0, 2);
+        writeFileMakingFolders(object + "\\" + digest, bytes);
+        if (!index || !index->empty())
+            writeFile(object + "\\" + digest + ".blocks", index ? *index : blockIndexOf(bytes, digest));
+        list(digest, bytes.size(), path);
+    }
+};
+
+// A changed file rebuilt from its old copy, and a damaged one healed by
+// "Reparar": the index and at most two requests a region that differs, less
+// than 5% of the file over the network, and the bar counts every byte.
+TEST_F(EngineDelta, UpdatesAndRepairsFetchOnlyTheBlocksThatDiffer) {
+    std::string old = contentOf(24 * MiB, 7), next = changedAt(old, {3 * MiB, 9 * MiB + 5, 15 * MiB + 77}, 5000, 30);
+    next.insert(20 * MiB + 123, contentOf(3000, 40));  // shifts everything after it
+    publishObject("data\\world.pak", next);
+    writeManifest();
+    const struct {
+        std::string local;
+        int fullVerify, regions;
+    } cases[] = {{old, 0, 4}, {changedAt(next, {MiB + 1, 17 * MiB}, 100, 50), 1, 2}};
+    for (const auto& c : cases) {
+        placeLocal("data\\world.pak", c.local);
+        size_t before = requests().size();
+        RunResult run = runUpdate(c.fullVerify);
+        EXPECT_EQ(updated(1), texts(run).back());
+        EXPECT_EQ(sha256OfBytes(next), sha256OfBytes(readFile(local("data\\world.pak"))));
+        std::vector<LoggedRequest> all = requests();
+        int ranges = 0, indexes = 0;
+        size_t fetched = 0;
+        for (size_t i = before; i < all.size(); ++i) {
+            bool index = all[i].path == urlPath(objectOf(next) + ".blocks");
+            if (!index && all[i].path != urlPath(objectOf(next))) continue;
+            (index ? indexes : ranges) += 1;
+            fetched += all[i].bytes;
+            EXPECT_EQ(index, all[i].range.empty()) << all[i].range;
+        }
+        EXPECT_EQ(1, indexes);
+        EXPECT_LE(ranges, 2 * c.regions);
+        EXPECT_LT(fetched, next.size() / 20);
+        EXPECT_EQ("file-delta\t-", logOf("data\\world.pak").back());
+        EXPECT_TRUE(std::any_of(run.published.begin(), run.published.end(), [](const ObservedStatus& s) {
+            return s.text.rfind("Descargando... 1 / 1 archivos (24 / 24 MB", 0) == 0;
+        }));
+    }
+}
+
+// Bytes the cache knows under another path are copied, checked by their
+// digest, without a request; a copy that changed since its record is not.
+TEST_F(Engine, FilesThatMovedAreCopiedWithoutARequest) {
+    const struct {
+        const char *from, *to;
+        int rewritten;  // 1: later than its record; 2: with its record's size and write time, only the digest tells
+        int requests;
+    } cases[] = {{"old\\kept.bin", "new/moved.bin", 0, 0},
+                 {"old\\rewritten.bin", "new/second.bin", 1, 1},
+                 {"old\\damaged.bin", "new/third.bin", 2, 1}};
+    for (int i = 0; i < 3; ++i) {
+        publish(cases[i].from, contentOf(50000, 90 + i));
+        placeLocal(cases[i].from, contentOf(50000, 90 + i));
+    }
+    writeManifest();
+    EXPECT_EQ(UP_TO_DATE, texts(runUpdate(0)).back());
+    manifest.clear();
+    for (int i = 0; i < 3; ++i) {
+        const auto& c = cases[i];
+        publish(c.to, contentOf(50000, 90 + i));
+        if (c.rewritten) rewriteAt(local(c.from), contentOf(50000, 99), c.rewritten == 1);
+    }
+    writeManifest();
+    EXPECT_EQ(updated(3), texts(runUpdate(0)).back());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(contentOf(50000, 90 + i), readFile(local(cases[i].to))) << cases[i].to;
+        EXPECT_EQ(cases[i].requests, requestsFor(cases[i].to)) << cases[i].to;
+    }
+    EXPECT_EQ("file-copied\t-", logOf("new/moved.bin").back());
+    EXPECT_EQ("retry\tdigest", logOf("new/third.bin").front());
+}
+
+// An index that lies, or a server that answers a range with the whole file,
+// ends with the right file fetched whole, and the log says why.
+TEST_F(EngineDelta, ABlockIndexThatLiesEndsWithTheFileFetchedWhole) {
+    const struct {
+        const char *path, *reason;
+        size_t requests;  // of the object: the whole file, after a range answered whole
+    } cases[] = {{"sums.bin", "digest", 1},
+                 {"count.bin", "block-index", 1},
+                 {"cut.bin", "block-index", 1},
+                 {"missing.bin", "http", 1},
+                 {"ignored.bin", "range", 2}};
+    std::vector<std::string> files;
+    for (int i = 0; i < 5; ++i) {
+        std::string old = contentOf(2 * MiB, 60 + i), next = changedAt(old, {MiB}, 5000, 70 + i);
+        std::string digest = sha256OfBytes(next), index = blockIndexOf(next, digest);
+        if (i == 0) index = blockIndexOf(old, digest);  // the old blocks' sums under the new file's header
+        if (i == 1) index[24] += 1;                     // one block more than the file has
+        if (i == 2) index.resize(index.size() - 16);
+        if (i == 3) index.clear();  // none on the server
+        publishObject(cases[i].path, next, &index);
+        placeLocal(cases[i].path, old);
+        files.push_back(next);
+    }
+    setFaults({{objectOf(files[4]), "{\"ignore_range\": true}"}});
+    writeManifest();
+    EXPECT_EQ(updated(5), texts(runUpdate(0)).back());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(sha256OfBytes(files[i]), sha256OfBytes(readFile(local(cases[i].path)))) << cases[i].path;
+        std::vector<LoggedRequest> tries = requestsOf(objectOf(files[i]));
+        ASSERT_EQ(cases[i].requests, tries.size()) << cases[i].path;
+        EXPECT_EQ(200, tries.back().status) << cases[i].path;
+        EXPECT_EQ("delta-failed\t" + std::string(cases[i].reason), logOf(cases[i].path).front()) << cases[i].path;
+    }
+}
+
+// A delta cut off resumes from what its part holds, in the same run and in
+// the next: no byte of the object is asked for twice.
+TEST_F(EngineDelta, ADeltaCutOffHalfwayResumesWhereItStopped) {
+    std::string old = contentOf(8 * MiB, 80), next = changedAt(old, {3 * MiB}, 2 * MiB, 81);
+    publishObject("big.bin", next);
+    writeManifest();
+    placeLocal("big.bin", old);
+    setFaults({{objectOf(next), "{\"drop_after\": 500000, \"times\": 3}"}});
+    EXPECT_EQ(failed(1), texts(runUpdate(0)).back());
+    setFaults({});
+    EXPECT_EQ(updated(1), texts(runUpdate(0)).back());
+    EXPECT_EQ(sha256OfBytes(next), sha256OfBytes(readFile(local("big.bin"))));
+    std::vector<LoggedRequest> tries = requestsOf(objectOf(next));
+    ASSERT_EQ(4u, tries.size());
+    uint64_t from = 3 * MiB;
+    for (const LoggedRequest& r : tries) {
+        EXPECT_EQ("bytes=" + std::to_string(from) + "-" + std::to_string(5 * MiB - 1), r.range);
+        from += (uint64_t)r.bytes;
+    }
+    EXPECT_EQ(5 * MiB, from);
 }
 
 // A launcher built with two release keys installs only what one of them signed.

@@ -7,6 +7,7 @@
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
 #include "update/ClientPath.h"
+#include "update/Digest.h"
 
 void* (*gCacheReallocate)(void* block, size_t size) = realloc;
 
@@ -81,6 +82,67 @@ CacheEntry* addCacheEntry(const char* path) {
     return entry;
 }
 
+static int hexValue(char c) {
+    c = (char)(c | 0x20);
+    return c >= 'a' ? c - 'a' + 10 : c - '0';
+}
+
+// The digest's first 16 hex digits: a digest is as good a hash as any.
+static uint32_t digestSlot(const CacheIndex* index, const char* sha256) {
+    uint64_t value = 0;
+    for (int i = 0; i < 16; ++i) value = value << 4 | (uint64_t)hexValue(sha256[i]);
+    return (uint32_t)(value ^ value >> 32) & (index->slotCount - 1);
+}
+
+int indexCacheDigests() {
+    LauncherState& s = launcherState;
+    CacheIndex* index = &s.cacheDigestIndex;
+    uint32_t slotCount = 2;
+    while (slotCount < 2u * (uint32_t)s.cacheCount) slotCount *= 2;
+    if (slotCount > index->slotCount) {
+        int32_t* slots = (int32_t*)gCacheReallocate(index->slots, (size_t)slotCount * sizeof(int32_t));
+        if (!slots) {
+            freeCacheDigestIndex();
+            return 0;
+        }
+        index->slots = slots;
+        index->slotCount = slotCount;
+    }
+    memset(index->slots, 0, (size_t)index->slotCount * sizeof(int32_t));
+    for (int32_t i = 0; i < s.cacheCount; ++i) {
+        if (s.cacheEntries[i].size == 0 || !isDigestText(s.cacheEntries[i].sha256)) continue;
+        uint32_t slot = digestSlot(index, s.cacheEntries[i].sha256);
+        while (index->slots[slot] != 0) slot = (slot + 1) & (index->slotCount - 1);
+        index->slots[slot] = i + 1;
+    }
+    return 1;
+}
+
+void freeCacheDigestIndex() {
+    CacheIndex* index = &launcherState.cacheDigestIndex;
+    free(index->slots);
+    *index = CacheIndex{};
+}
+
+const CacheEntry* nextCacheEntryWithDigest(const char* sha256, uint32_t* cursor) {
+    const LauncherState& s = launcherState;
+    const CacheIndex* index = &s.cacheDigestIndex;
+    if (index->slotCount == 0 || !isDigestText(sha256)) return nullptr;
+    // The cursor counts the slots looked at, from the digest's own slot on.
+    uint32_t mask = index->slotCount - 1, first = digestSlot(index, sha256);
+    for (; *cursor < index->slotCount; ++*cursor) {
+        int32_t record = index->slots[(first + *cursor) & mask];
+        if (record == 0) break;
+        const CacheEntry* entry = &s.cacheEntries[record - 1];
+        if (entry->size != 0 && equalsIgnoreCase(entry->sha256, sha256)) {
+            ++*cursor;
+            return entry;
+        }
+    }
+    *cursor = index->slotCount;
+    return nullptr;
+}
+
 void dropCacheEntry(const char* path) {
     CacheEntry* entry = findCacheEntry(path);
     if (entry) entry->size = 0;
@@ -90,6 +152,7 @@ void clearCache() {
     LauncherState& s = launcherState;
     s.cacheCount = 0;
     if (s.cacheIndex.slots) memset(s.cacheIndex.slots, 0, s.cacheIndex.slotCount * sizeof(int32_t));
+    if (s.cacheDigestIndex.slots) memset(s.cacheDigestIndex.slots, 0, s.cacheDigestIndex.slotCount * sizeof(int32_t));
 }
 
 // Reads 1 to maxDigits decimal digits followed by one space. Returns

@@ -46,6 +46,18 @@ CacheEntry* findCacheEntry(const char* path);
 // next append.
 CacheEntry* addCacheEntry(const char* path);
 
+// Lookup by digest, for files that moved or repeat. The index is built once
+// the check has brought the records up to date, only for a run that has
+// files to fetch, so the check never pays for it; it holds every saved record
+// with a digest. 0 when there is no memory: lookups then find nothing.
+int indexCacheDigests();
+void freeCacheDigestIndex();
+
+// The records whose digest is sha256 (either case), one a call: start with
+// *cursor 0; null when there are no more. Read-only, so that the download
+// workers may call it while the run's thread waits for them.
+const CacheEntry* nextCacheEntryWithDigest(const char* sha256, uint32_t* cursor);
+
 // Marks the first record of path with size 0 so that it is not saved.
 void dropCacheEntry(const char* path);
 

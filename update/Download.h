@@ -24,7 +24,12 @@ enum {
     DOWNLOAD_BUFFER_SIZE = 256 * 1024,  // a worker's own buffer, whatever the file's size
     DOWNLOAD_TRIES = 3,
     DOWNLOAD_UNREACHABLE_LIMIT = 8,  // transfers in a row that found no server
-    DOWNLOAD_REPORT_INTERVAL_MS = 100
+    DOWNLOAD_REPORT_INTERVAL_MS = 100,
+    // What the block indexes, matches and plans of a run's deltas hold at
+    // once: a 4 GiB file's match holds about 10 MiB, so eight at once would
+    // take the launcher past its 64 MiB. A delta waits for its share; one that
+    // needs more than all of it waits until it has it alone.
+    DELTA_MEMORY_BUDGET = 24 * 1024 * 1024
 };
 
 // Shared by one run and its workers; the counters change only atomically.
@@ -32,9 +37,10 @@ struct DownloadQueue {
     void* internet;
     const char* const* bases;  // the run's base URLs: the update URL, then its mirrors
     int32_t baseCount;
-    int32_t firstBase;    // the base that gave the manifest
-    int32_t objects;      // files come from the store, objects/<2 hex>/<sha256>
-    const JobList* jobs;  // read one line at a time, as workers claim them
+    int32_t firstBase;                     // the base that gave the manifest
+    int32_t objects;                       // files come from the store, objects/<2 hex>/<sha256>
+    const ManifestDirectives* directives;  // which files have a block index
+    const JobList* jobs;                   // read one line at a time, as workers claim them
     int32_t jobCount;
     const OwnFiles* ownFiles;
     volatile int32_t nextJob;  // last claimed index, starts at -1

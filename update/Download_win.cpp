@@ -9,6 +9,7 @@
 #include "update/Digest.h"
 #include "update/DiskSpace.h"
 #include "update/Download.h"
+#include "update/DownloadJob.h"
 #include "update/DownloadStatus.h"
 #include "update/Http.h"
 #include "update/PartFile.h"
@@ -18,24 +19,7 @@
 
 uint32_t gRetryPauseUnitMs = 1000;
 
-enum { TRY_INSTALLED, TRY_FAILED, TRY_WHOLE_AGAIN };
-
-// What one worker holds for all its jobs.
-struct Worker {
-    DownloadQueue* queue;
-    int32_t base;      // the base this job's transfers go to now
-    int32_t lastBase;  // 1 when no other base is left to try this job from
-    char* buffer;      // DOWNLOAD_BUFFER_SIZE bytes, for a kept part; transfers read into their request's own
-    int64_t counted;   // this job's bytes in queue->receivedBytes
-};
-
-struct JobFiles {
-    char url[FILE_URL_SIZE];
-    char target[LOCAL_PATH_SIZE];
-    char part[LOCAL_PATH_SIZE];
-};
-
-static void failWith(Failure* failure, int32_t reason, uint32_t systemError) {
+void failWith(Failure* failure, int32_t reason, uint32_t systemError) {
     *failure = Failure{};
     failure->reason = reason;
     failure->systemError = systemError;
@@ -82,7 +66,7 @@ static uint64_t bytesSoFar(const DownloadQueue* queue) {
 
 // This job now holds have bytes. While files download the bar follows the
 // bytes, at most about ten times a second whoever receives them.
-static void countReceived(Worker* worker, uint64_t have) {
+void countReceived(Worker* worker, uint64_t have) {
     DownloadQueue* queue = worker->queue;
     __atomic_add_fetch(&queue->receivedBytes, (int64_t)have - worker->counted, __ATOMIC_SEQ_CST);
     worker->counted = (int64_t)have;
@@ -117,11 +101,9 @@ static int startOver(HANDLE file, Sha256* digest, uint64_t* have, Failure* failu
     return 1;
 }
 
-// Takes what an earlier try or run left in the part file: its bytes go into
-// the digest, and the transfer asks only for the rest. A part longer than
-// the file, or one that cannot be read, is emptied.
-static int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE file, int allowResume, Sha256* digest,
-                            uint64_t* have, Failure* failure) {
+// The transfer asks only for what the part lacks.
+int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE file, int allowResume, Sha256* digest,
+                     uint64_t* have, Failure* failure) {
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
     *have = (uint64_t)size.QuadPart;
@@ -156,8 +138,8 @@ static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles*
     return httpSend(worker->queue->internet, files->url, 0, request, failure);
 }
 
-static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sha256* digest, HttpRequest* request,
-                       uint64_t* have, Failure* failure) {
+int receiveBody(Worker* worker, uint64_t end, HANDLE file, Sha256* digest, HttpRequest* request, uint64_t* have,
+                Failure* failure) {
     DownloadQueue* queue = worker->queue;
     for (;;) {
         if (__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST)) {
@@ -171,9 +153,9 @@ static int receiveBody(Worker* worker, const ManifestEntry* job, HANDLE file, Sh
         if (!read) return 0;
         if (got == 0) break;
         countNetworkBytes(queue->status, got);
-        if (got > job->size - *have) {
+        if (got > end - *have) {
             failWith(failure, FAIL_LENGTH, 0);
-            failure->expected = job->size;
+            failure->expected = end;
             failure->actual = *have + got;
             return 0;
         }
@@ -254,7 +236,7 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
             failure->actual = request.length;
             goto done;
         }
-        if (!receiveBody(worker, job, file, &digest, &request, &have, failure)) {
+        if (!receiveBody(worker, job->size, file, &digest, &request, &have, failure)) {
             keepPart = keepsWhatArrived(failure) && have > 0;
             goto done;
         }
@@ -283,10 +265,7 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     }
     // On failure (the target is in use) the verified part stays for next time.
     keepPart = 1;
-    if (!(worker->queue->install ? worker->queue->install(worker->queue->installContext, file, files->target, failure)
-                                 : installPart(file, files->target, failure))) {
-        goto done;
-    }
+    if (!installJobPart(worker, file, files->target, failure)) goto done;
     result = TRY_INSTALLED;
 
 done:
@@ -295,6 +274,12 @@ done:
     CloseHandle(file);
     if (result != TRY_INSTALLED && !keepPart) DeleteFileA(files->part);
     return result;
+}
+
+int installJobPart(Worker* worker, HANDLE part, const char* target, Failure* failure) {
+    const DownloadQueue* queue = worker->queue;
+    return queue->install ? queue->install(queue->installContext, part, target, failure)
+                          : installPart(part, target, failure);
 }
 
 // Sleeps between tries, in slices, so that a run whose server has gone or
@@ -341,9 +326,15 @@ static int downloadFromBase(Worker* worker, const ManifestEntry* job, JobFiles* 
             failWith(failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
             return 0;
         }
-        int result = tryJob(worker, job, files, allowResume, failure);
+        int delta = worker->delta.state != DELTA_NONE;
+        int result = delta ? tryDelta(worker, job, files, failure) : tryJob(worker, job, files, allowResume, failure);
         noteReachability(queue, worker->base, failure);
         if (result == TRY_INSTALLED) return 1;
+        // A delta that cannot be had leaves the file to tries of its own, whole.
+        if (result == TRY_WHOLE_FILE) {
+            tries = 0;
+            continue;
+        }
         // A resumed file that does not match is fetched whole once more.
         if (result == TRY_WHOLE_AGAIN && allowResume) {
             allowResume = 0;
@@ -374,7 +365,11 @@ static int downloadJob(Worker* worker, const ManifestEntry* job) {
         failWith(&failure, FAIL_OWN_FILE, 0);
     } else {
         createFoldersFor(files.target, strlen(launcherState.clientDir));
-        for (int32_t step = 0; step < queue->baseCount; ++step) {
+        // A file the client holds already under another path costs no request.
+        int copied = copyFromLocalFile(worker, job, &files, &failure);
+        if (copied == TRY_INSTALLED) return 1;
+        startDelta(worker, job, &files);
+        for (int32_t step = 0; copied == TRY_WHOLE_FILE && step < queue->baseCount; ++step) {
             worker->base = (queue->firstBase + step) % queue->baseCount;
             worker->lastBase = step + 1 == queue->baseCount;
             if (downloadFromBase(worker, job, &files, &failure)) return 1;
@@ -400,6 +395,7 @@ unsigned long __stdcall downloadWorker(void* argument) {
 
         worker.counted = 0;
         int installed = read && worker.buffer && downloadJob(&worker, &job);
+        endDelta(&worker);
         if (read && !worker.buffer) {
             Failure failure = {};
             failWith(&failure, FAIL_MEMORY, 0);

@@ -42,7 +42,8 @@ struct HttpRequest {
     int32_t hasLength;
     uint64_t length;  // declared Content-Length
     int32_t hasRange;
-    uint64_t rangeFirst;  // Content-Range of a 206: first byte and total size
+    uint64_t rangeFirst;  // Content-Range of a 206: first and last byte, total size
+    uint64_t rangeLast;
     uint64_t rangeTotal;
     int32_t retryAfterSeconds;
     uint64_t received;
@@ -63,6 +64,12 @@ void httpCloseInternet(void* internet);
 // 0, and reads the answer's headers. Returns 1 with request filled (any
 // status), or 0 with failure filled and nothing left open.
 int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* request, Failure* failure);
+
+// The same for the bytes first to last of url, both included: one range, as
+// object storage refuses requests for several. The caller checks the answer
+// with answersRange.
+int httpSendRange(void* internet, const char* url, uint64_t first, uint64_t last, HttpRequest* request,
+                  Failure* failure);
 
 // Reads the next bytes of the body, at most most (1 or more) and
 // HTTP_READ_SIZE, without waiting for more than have arrived. Returns 1 with *got bytes at *data (0: the body
@@ -86,6 +93,11 @@ int parseContentLength(const char* text, uint64_t* value);
 
 // "bytes FIRST-LAST/TOTAL" of a 206 answer; 0 when it is not exactly that.
 int parseContentRange(const char* text, uint64_t* first, uint64_t* last, uint64_t* total);
+
+// 1 when the answer is a 206 of exactly the bytes first to last of a file of
+// total bytes: its Content-Range says so and its Content-Length, when sent,
+// counts those bytes.
+int answersRange(const HttpRequest* request, uint64_t first, uint64_t last, uint64_t total);
 
 // The rate rule: called with the time and the bytes received so far after
 // every read; 0 once a whole window has passed with fewer than minBytes.

@@ -41,6 +41,11 @@ int parseContentRange(const char* text, uint64_t* first, uint64_t* last, uint64_
     return p && *p == 0 && *first <= *last && *last < *total;
 }
 
+int answersRange(const HttpRequest* request, uint64_t first, uint64_t last, uint64_t total) {
+    return request->status == 206 && request->hasRange && request->rangeFirst == first && request->rangeLast == last &&
+           request->rangeTotal == total && (!request->hasLength || request->length == last - first + 1);
+}
+
 int keepsMinimumRate(HttpRequest* request, uint32_t now, uint32_t windowMs, uint32_t minBytes) {
     uint32_t slotMs = windowMs / HTTP_RATE_SLOTS;
     if (slotMs == 0) slotMs = 1;

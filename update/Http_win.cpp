@@ -134,12 +134,12 @@ void httpClose(HttpRequest* request) {
     request->wait = nullptr;
 }
 
-int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* out, Failure* failure) {
+// A GET for url, with the Range header line header unless it is empty.
+static int sendGet(void* internet, const char* url, const char* header, HttpRequest* out, Failure* failure) {
     *out = HttpRequest{};
     out->retryAfterSeconds = -1;
     char host[INTERNET_MAX_HOST_NAME_LENGTH];
     char path[INTERNET_MAX_URL_LENGTH];
-    char header[64] = "";
     URL_COMPONENTSA parts = {};
     parts.dwStructSize = sizeof(parts);
     parts.lpszHostName = host;
@@ -168,7 +168,6 @@ int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* o
         HttpOpenRequestA(out->connection, "GET", path, nullptr, nullptr, nullptr, flags, (DWORD_PTR)out->wait);
     if (!out->request) goto failed;
     for (int i = 0; i < 3; ++i) InternetSetOptionA(out->request, options[i], &timeouts[i], sizeof(DWORD));
-    if (rangeFrom > 0) snprintf(header, sizeof(header), "Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
     if (!finished(HttpSendRequestA(out->request, header[0] ? header : nullptr, (DWORD)strlen(header), nullptr, 0),
                   out->wait, gHttpLimits.connectMs + gHttpLimits.receiveMs)) {
         goto failed;
@@ -194,8 +193,7 @@ int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* o
             out->hasLength = parseContentLength(text, &out->length);
         }
         if (queryHeader(out->request, HTTP_QUERY_CONTENT_RANGE, text, sizeof(text))) {
-            uint64_t last = 0;
-            out->hasRange = parseContentRange(text, &out->rangeFirst, &last, &out->rangeTotal);
+            out->hasRange = parseContentRange(text, &out->rangeFirst, &out->rangeLast, &out->rangeTotal);
         }
         if (queryHeader(out->request, HTTP_QUERY_RETRY_AFTER, text, sizeof(text))) {
             out->retryAfterSeconds = parseRetryAfter(text);
@@ -208,6 +206,18 @@ failed:
     recordSystemFailure(failure, GetLastError(), GetTickCount() - started);
     httpClose(out);
     return 0;
+}
+
+int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* out, Failure* failure) {
+    char header[64] = "";
+    if (rangeFrom > 0) snprintf(header, sizeof(header), "Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
+    return sendGet(internet, url, header, out, failure);
+}
+
+int httpSendRange(void* internet, const char* url, uint64_t first, uint64_t last, HttpRequest* out, Failure* failure) {
+    char header[80];
+    snprintf(header, sizeof(header), "Range: bytes=%llu-%llu\r\n", (unsigned long long)first, (unsigned long long)last);
+    return sendGet(internet, url, header, out, failure);
 }
 
 static void recordFailure(Failure* failure, int32_t reason, const HttpRequest* request) {

@@ -72,6 +72,7 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
     queue.baseCount = bases->count;
     queue.firstBase = release->base;
     queue.objects = release->directives.objects;
+    queue.directives = &release->directives;
     queue.jobs = jobs;
     queue.jobCount = jobs->count;
     queue.ownFiles = &ownFiles;
@@ -90,6 +91,8 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
     setStatus("Descargando %d archivo(s)...", queue.jobCount);
     setProgress(0);
 
+    // Files the client already holds under other paths are found by digest.
+    indexCacheDigests();
     HANDLE workers[MAX_DOWNLOAD_WORKERS];
     DWORD wanted = queue.jobCount < MAX_DOWNLOAD_WORKERS ? (DWORD)queue.jobCount : (DWORD)MAX_DOWNLOAD_WORKERS;
     DWORD started = 0;
@@ -102,6 +105,7 @@ static int32_t downloadJobs(void* internet, const UpdateBases* bases, const Acce
         refreshDownloadStatus(&status);
     }
     for (DWORD i = 0; i < started; ++i) CloseHandle(workers[i]);
+    freeCacheDigestIndex();
     if (queue.diskFull) measureDiskStillNeeded(jobs, disk);
     return queue.failedCount;
 }
@@ -148,15 +152,16 @@ DWORD WINAPI updateRun(void*) {
     DiskUse disk = {};
     int32_t failed = checkManifest(manifest, &list), updated = 0;
     if (list.count > 0) {
-        int32_t jobFailures = downloadJobs(internet, &bases, &release, &list, &disk);
-        releaseDiskUse(&disk);
-        failed += jobFailures;
-        updated = list.count - jobFailures;
-        // Downloaded or not, these files are hashed afresh next time.
+        // Downloaded or not, these files are hashed afresh next time; meanwhile
+        // no file is copied from a path that is being replaced.
         ManifestEntry job;
         for (int32_t i = 0; i < list.count; ++i) {
             if (readJob(&list, i, &job)) dropCacheEntry(job.path);
         }
+        int32_t jobFailures = downloadJobs(internet, &bases, &release, &list, &disk);
+        releaseDiskUse(&disk);
+        failed += jobFailures;
+        updated = list.count - jobFailures;
     }
     freeJobList(&list);
     saveCache();

@@ -167,7 +167,13 @@ class WindowTest(unittest.TestCase):
         return dict(os.environ, WINEPREFIX=ARGS.prefix, PATH=self.bin + os.pathsep + os.environ["PATH"])
 
     def probe(self, *args):
-        return run(ARGS.wine_run, ARGS.probe, *args, env=self.env(), cwd=WORK)
+        # Wine now and then fails to start a program while a process of the prefix exits (status 1, nothing
+        # run): the probe only reads windows, so a second start answers the same question.
+        try:
+            return run(ARGS.wine_run, ARGS.probe, *args, env=self.env(), cwd=WORK)
+        except subprocess.CalledProcessError as error:
+            print("window_probe %s: status %d, tried again" % (" ".join(args), error.returncode), file=sys.stderr)
+            return run(ARGS.wine_run, ARGS.probe, *args, env=self.env(), cwd=WORK)
 
     def events(self):
         """The (event, reason) of each line of the client folder's log."""

@@ -11,6 +11,9 @@
 //   transfers UPDATE_URL MANIFEST_FILE WHOLE    every file through httpSend and httpRead (WHOLE 1:
 //                                               InternetReadFile of whole buffers), the bytes dropped
 //   writes CLIENT_DIR MANIFEST_FILE PIECE       every file written to its .part and moved over
+//   match CLIENT_DIR MANIFEST_FILE OBJECTS_DIR BLOCK_SIZE
+//                                               the old copy of every file matched against its
+//                                               block index in OBJECTS_DIR, as a delta reads it
 // MANIFEST_FILE lists the files, one manifest line each; PIECE is the size
 // of each write or digest call, at most the workers' buffer. Every figure
 // goes to standard output as one "key=value" line; the commands run on one
@@ -26,6 +29,7 @@
 #include "shell/Config.h"
 #include "shell/LauncherState.h"
 #include "shell/Text.h"
+#include "update/BlockDelta.h"
 #include "update/Cache.h"
 #include "update/Check.h"
 #include "update/Digest.h"
@@ -496,6 +500,61 @@ static int commandWrites(const char* clientDir, const char* manifestFile, uint32
     return result;
 }
 
+// The match of a delta alone, one file after the other on one thread: the
+// old copy at the manifest line's path read in the workers' pieces and
+// matched against the index of the line's digest. The indexes are read
+// before the clock starts.
+static int commandMatch(const char* clientDir, const char* manifestFile, const char* objectsDir, uint32_t blockSize) {
+    FileList list;
+    if (!readFileList(manifestFile, &list)) return 1;
+    char* buffer = (char*)malloc(DOWNLOAD_BUFFER_SIZE);
+    char path[LOCAL_PATH_SIZE];
+    int32_t failed = 0;
+    uint64_t read = 0, found = 0;
+    double elapsed = 0;
+    for (int32_t i = 0; buffer && i < list.count; ++i) {
+        const ManifestEntry& entry = list.entries[i];
+        size_t length = blockIndexLength(entry.size, blockSize);
+        unsigned char* bytes = (unsigned char*)malloc(length ? length : 1);
+        DWORD got = 0;
+        HANDLE file = INVALID_HANDLE_VALUE;
+        BlockIndex index;
+        BlockMatch match = {};
+        BlockPlan plan = {};
+        int good =
+            bytes && formatText(path, sizeof(path), "%s\\%.2s\\%s.blocks", objectsDir, entry.sha256, entry.sha256);
+        if (good) file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        good = good && file != INVALID_HANDLE_VALUE && ReadFile(file, bytes, (DWORD)length, &got, nullptr) &&
+               readBlockIndex(bytes, got, entry.size, blockSize, entry.sha256, &index) &&
+               beginBlockMatch(&match, &index);
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        file = good && buildLocalPath(path, clientDir, entry.path)
+                   ? CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                 nullptr)
+                   : INVALID_HANDLE_VALUE;
+        double start = nowMs();
+        while (file != INVALID_HANDLE_VALUE && ReadFile(file, buffer, DOWNLOAD_BUFFER_SIZE, &got, nullptr) && got > 0 &&
+               addBlockMatchBytes(&match, buffer, got)) {
+            read += got;
+        }
+        good = file != INVALID_HANDLE_VALUE && finishBlockMatch(&match) && planBlocks(&match, &plan);
+        elapsed += nowMs() - start;
+        if (good) found += entry.size - plan.fetchBytes;
+        failed += good ? 0 : 1;
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        freeBlockPlan(&plan);
+        endBlockMatch(&match);
+        free(bytes);
+    }
+    printf("ms=%.3f\n", elapsed);
+    printf("read=%llu\n", (unsigned long long)read);
+    printf("found=%llu\n", (unsigned long long)found);
+    printf("failed=%d\n", failed);
+    free(buffer);
+    freeFileList(&list);
+    return failed == 0 ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
     QueryPerformanceFrequency(&benchFrequency);
     httpInit();
@@ -518,13 +577,16 @@ int main(int argc, char** argv) {
         result = commandTransfers(argv[2], argv[3], atoi(argv[4]));
     } else if (argc == 5 && strcmp(command, "writes") == 0) {
         result = commandWrites(argv[2], argv[3], pieceSize(argv[4]));
+    } else if (argc == 6 && strcmp(command, "match") == 0) {
+        result = commandMatch(argv[2], argv[3], argv[4], (uint32_t)strtoul(argv[5], nullptr, 10));
     } else {
-        fprintf(stderr,
-                "usage: bench_run run CLIENT_DIR UPDATE_URL FULLVERIFY | pieces CLIENT_DIR UPDATE_URL |\n"
-                "       attrs CLIENT_DIR MANIFEST_FILE | listings CLIENT_DIR MANIFEST_FILE |\n"
-                "       hashfiles CLIENT_DIR MANIFEST_FILE THREADS | hash FILE |\n"
-                "       hashmemory FILES SIZE PIECE THREADS | transfers UPDATE_URL MANIFEST_FILE WHOLE |\n"
-                "       writes CLIENT_DIR MANIFEST_FILE PIECE\n");
+        fprintf(
+            stderr,
+            "usage: bench_run run CLIENT_DIR UPDATE_URL FULLVERIFY | pieces CLIENT_DIR UPDATE_URL |\n"
+            "       attrs CLIENT_DIR MANIFEST_FILE | listings CLIENT_DIR MANIFEST_FILE |\n"
+            "       hashfiles CLIENT_DIR MANIFEST_FILE THREADS | hash FILE |\n"
+            "       hashmemory FILES SIZE PIECE THREADS | transfers UPDATE_URL MANIFEST_FILE WHOLE |\n"
+            "       writes CLIENT_DIR MANIFEST_FILE PIECE | match CLIENT_DIR MANIFEST_FILE OBJECTS_DIR BLOCK_SIZE\n");
     }
     fflush(stdout);
     return result;

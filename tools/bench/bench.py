@@ -44,7 +44,14 @@ FULL = {
     "downloadReps": 3,
     "memorySizes": [512 * MIB, 4 * GIB + MIB],
     "memoryReps": 3,
-    "freeNeeded": 9 * GIB,
+    # A 4 GiB client: archives of these MiB and small files; 1% of its bytes
+    # change in 16 regions over the archives that "deltaRegions" names (archive
+    # index, regions), the last region an insertion.
+    "deltaArchives": [1024, 768, 512, 512, 384, 256],
+    "deltaSmall": (2560, 256 * KIB),
+    "deltaRegions": [(0, 5), (1, 4), (2, 4), (4, 3)],
+    "deltaReps": 3,
+    "freeNeeded": 14 * GIB,
 }
 
 QUICK = {
@@ -60,10 +67,15 @@ QUICK = {
     "downloadReps": 1,
     "memorySizes": [32 * MIB, 64 * MIB + MIB],
     "memoryReps": 1,
+    "deltaArchives": [64, 48, 32, 32, 24, 16],
+    "deltaSmall": (160, 64 * KIB),
+    "deltaRegions": [(0, 5), (1, 4), (2, 4), (4, 3)],
+    "deltaReps": 1,
     "freeNeeded": GIB,
 }
 
 MEMORY_GOAL_KIB = 64 * KIB
+SLOW_RATE = 12500000  # bytes a second a connection: 100 Mbit/s
 WRITE_CHUNK = 8 * MIB
 
 
@@ -79,6 +91,7 @@ class Bench:
     nginx: object = None
     port: int = 0
     pool: bytes = b""
+    slowPort: int = 0
     cores: int = 1
     rows: list = field(default_factory=list)
 
@@ -253,12 +266,12 @@ def timed(*commands):
     return elapsed
 
 
-def updateUrl(bench, name):
-    return "http://127.0.0.1:%d/%s/" % (bench.port, name)
+def updateUrl(bench, name, slow=False):
+    return "http://127.0.0.1:%d/%s/" % (bench.slowPort if slow else bench.port, name)
 
 
 def startNginx(bench):
-    bench.port = freePort()
+    bench.port, bench.slowPort = freePort(), freePort()
     tmp = os.path.join(bench.temp, "nginx-tmp")
     os.makedirs(tmp)
     conf = os.path.join(bench.temp, "nginx.conf")
@@ -278,13 +291,22 @@ http {{
     fastcgi_temp_path {tmp};
     uwsgi_temp_path {tmp};
     scgi_temp_path {tmp};
+    log_format delta '$uri $status $body_bytes_sent "$http_range"';
     server {{
         listen 127.0.0.1:{port};
         root {www};
         location / {{ try_files $uri =404; }}
+        location /delta {{ access_log {t}/delta-access.log delta; try_files $uri =404; }}
+    }}
+    # 100 Mbit/s a connection, as a server or a player's line may give.
+    server {{
+        listen 127.0.0.1:{slowPort};
+        root {www};
+        limit_rate {rate};
+        location / {{ access_log {t}/delta-access.log delta; try_files $uri =404; }}
     }}
 }}
-""".format(t=bench.temp, tmp=tmp, port=bench.port, www=bench.www))
+""".format(t=bench.temp, tmp=tmp, port=bench.port, slowPort=bench.slowPort, rate=SLOW_RATE, www=bench.www))
     bench.nginx = subprocess.Popen(["/usr/sbin/nginx", "-p", bench.temp, "-c", conf, "-e",
                                     os.path.join(bench.temp, "nginx-error.log")])
     deadline = time.monotonic() + 10
@@ -362,7 +384,7 @@ def addRow(bench, row, measure, values, against="", againstValues=None, ratio=""
         row, measure,
         show(min(values)) if values else "", show(median(values)) if values else "",
         against,
-        fmtMs(min(againstValues)) if againstValues else "", fmtMs(median(againstValues)) if againstValues else "",
+        show(min(againstValues)) if againstValues else "", show(median(againstValues)) if againstValues else "",
         ratio, goal, whose])
 
 
@@ -666,6 +688,250 @@ def memory(bench):
         shutil.rmtree(serverDir, ignore_errors=True)
 
 
+# ---------------------------------------------------------------- 5. deltas
+
+def fmtBytes(nbytes):
+    return "%.2f MiB" % (nbytes / MIB) if nbytes >= MIB else "%.0f KiB" % (nbytes / KIB)
+
+
+def randomFile(path, size, key):
+    """size bytes of an AES-CTR key stream: like compressed archives, never repeating, quick to make."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    subprocess.run(["sh", "-c", 'openssl enc -aes-128-ctr -nosalt -K %032x -iv 0 -in /dev/zero 2>/dev/null | '
+                    'head -c %d >"$0"' % (key, size), path], check=True)
+    if os.path.getsize(path) != size:
+        raise BenchError("could not write %s" % path)
+
+
+def copyBytes(source, target, count):
+    while count > 0:
+        piece = source.read(min(count, WRITE_CHUNK))
+        if not piece:
+            raise BenchError("a file ended early")
+        target.write(piece)
+        count -= len(piece)
+
+
+def writeEdited(oldPath, newPath, edits):
+    """The old file with edits, (offset, insert, bytes) by rising offset: the bytes put over the old
+    ones at offset, or put in before it."""
+    os.makedirs(os.path.dirname(newPath), exist_ok=True)
+    with open(oldPath, "rb") as source, open(newPath, "wb") as target:
+        for offset, insert, data in edits:
+            copyBytes(source, target, offset - source.tell())
+            target.write(data)
+            if not insert:
+                source.seek(len(data), os.SEEK_CUR)
+        copyBytes(source, target, os.path.getsize(oldPath) - source.tell())
+
+
+def deltaClient(bench, old, new):
+    """Writes the old client and the new one (links of the unchanged files); returns the paths
+    (backslashes) of the changed archives and the client's size."""
+    config = bench.config
+    archives = ["data\\archive%d.pak" % i for i in range(len(config["deltaArchives"]))]
+    smallCount, smallSize = config["deltaSmall"]
+    small = [("data\\small\\d%02d\\f%04d.bin" % (i // 100, i), smallSize) for i in range(smallCount)]
+    total = sum(config["deltaArchives"]) * MIB + smallCount * smallSize
+    for i, size in enumerate(config["deltaArchives"]):
+        randomFile(os.path.join(old, archives[i].replace("\\", "/")), size * MIB, 0x5eed0000 + i)
+    writeRelease(old, small, bench.pool, "d")
+    regions = sum(count for _, count in config["deltaRegions"])
+    region = total // 100 // regions
+    changed, made = [], 0
+    for index, count in config["deltaRegions"]:
+        path = archives[index]
+        size = config["deltaArchives"][index] * MIB
+        edits = []
+        for r in range(count):
+            made += 1
+            data = random.Random(1000 + made).randbytes(region)
+            edits.append((size * (r + 1) // (count + 1) + 12345 * made, made == regions, data))
+        writeEdited(os.path.join(old, path.replace("\\", "/")), os.path.join(new, path.replace("\\", "/")), edits)
+        changed.append(path)
+    for path, _ in [(a, 0) for a in archives] + small:
+        target = os.path.join(new, path.replace("\\", "/"))
+        if not os.path.exists(target):
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            os.link(os.path.join(old, path.replace("\\", "/")), target)
+    return changed, total
+
+
+def manifestLines(text):
+    """{path: (digest, size)} of a manifest's file lines."""
+    lines = {}
+    for line in text.splitlines():
+        fields = line.split(" ", 2)
+        if len(fields) == 3 and len(fields[0]) == 64:
+            lines[fields[2]] = (fields[0], int(fields[1]))
+    return lines
+
+
+def loggedBytes(bench, start):
+    """Body bytes nginx sent for /delta paths since the log was start bytes long."""
+    with open(os.path.join(bench.temp, "delta-access.log"), "rb") as f:
+        f.seek(start)
+        return sum(int(line.split()[2]) for line in f.read().decode().splitlines() if line)
+
+
+def logSize(bench):
+    path = os.path.join(bench.temp, "delta-access.log")
+    return os.path.getsize(path) if os.path.exists(path) else 0
+
+
+def deltas(bench):
+    config = bench.config
+    total = sum(config["deltaArchives"]) * MIB + config["deltaSmall"][0] * config["deltaSmall"][1]
+    requireFree(bench, 4 * total + GIB)
+    old, new = os.path.join(bench.temp, "delta-old"), os.path.join(bench.temp, "delta-new")
+    say("deltas: writing a %s client and its next version" % fmtSize(total))
+    changed, total = deltaClient(bench, old, new)
+    publish = os.path.join(bench.nativeBuild, "tools", "publish", "orvel-publish")
+    out = os.path.join(bench.www, "delta")
+    manifests = {}
+    for version, source in (("v1", old), ("v2", new)):
+        say("deltas: orvel-publish release, %s" % version)
+        subprocess.run([publish, "release", source, out, "--no-paths"], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        with open(os.path.join(out, "manifest.txt"), newline="") as f:
+            manifests[version] = f.read()
+    # The first release, to start from, and the second without #blocks: the whole files.
+    for name, text in (("delta-v1", manifests["v1"]),
+                       ("delta-whole", "".join(line for line in manifests["v2"].splitlines(True)
+                                               if not line.startswith("#blocks")))):
+        publishDocuments(bench, name, text)
+        os.symlink(os.path.join(out, "objects"), os.path.join(bench.www, name, "objects"))
+    writeText(os.path.join(out, "news.txt"), NEWS)
+    newLines, oldLines = manifestLines(manifests["v2"]), manifestLines(manifests["v1"])
+    zsyncDir = os.path.join(bench.www, "delta-zsync")
+    os.makedirs(zsyncDir)
+    for i, path in enumerate(changed):
+        digest = newLines[path][0]
+        say("deltas: zsyncmake %s" % path)
+        subprocess.run(["zsyncmake", "-u", "%sobjects/%s/%s" % (updateUrl(bench, "delta"), digest[:2], digest), "-o",
+                        os.path.join(zsyncDir, "%d.zsync" % i), os.path.join(new, path.replace("\\", "/"))],
+                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.sync()
+
+    client = os.path.join(bench.temp, "delta-client")
+    for path in oldLines:
+        target = os.path.join(client, path.replace("\\", "/"))
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        os.link(os.path.join(old, path.replace("\\", "/")), target)
+    say("deltas: a first run over the old client (fills the cache, untimed)")
+    checkRun(benchRun(bench, "run", winePath(client), updateUrl(bench, "delta-v1"), "0"), UP_TO_DATE)
+    cacheFile, warmCache = os.path.join(client, "OrvelLauncher.cache"), os.path.join(bench.temp, "delta.cache")
+    shutil.copy(cacheFile, warmCache)
+
+    def restore():
+        """The client as the first run left it: its cache, and the changed files as links of the old
+        ones, with the write times the cache holds."""
+        shutil.copy(warmCache, cacheFile)
+        for path in changed:
+            target = os.path.join(client, path.replace("\\", "/"))
+            for leftover in (target, target + ".part"):
+                if os.path.exists(leftover):
+                    os.remove(leftover)
+            os.link(os.path.join(old, path.replace("\\", "/")), target)
+
+    def update(name, slow=False):
+        restore()
+        start = logSize(bench)
+        values = benchRun(bench, "run", winePath(client), updateUrl(bench, name, slow), "0")
+        checkRun(values, UPDATED % len(changed))
+        for path in changed:
+            if os.path.getsize(os.path.join(client, path.replace("\\", "/"))) != newLines[path][1]:
+                raise BenchError("%s does not have its new size" % path)
+        return ms(values), loggedBytes(bench, start), float(values["peak_working_set_kib"])
+
+    hashList, matchList = os.path.join(bench.temp, "delta-old.list"), os.path.join(bench.temp, "delta-new.list")
+    writeText(hashList, "".join("%s %d %s\n" % (oldLines[p][0], oldLines[p][1], p) for p in changed))
+    writeText(matchList, "".join("%s %d %s\n" % (newLines[p][0], newLines[p][1], p) for p in changed))
+    zsyncOut = os.path.join(bench.temp, "zsync-out")
+    runs, fetched, peaks, hashes, matches, zsyncs, zsyncBytes, slowRuns = [], [], [], [], [], [], [], []
+    for rep in range(config["deltaReps"]):
+        say("deltas: update run, repetition %d" % (rep + 1))
+        elapsed, nbytes, peak = update("delta")
+        runs.append(elapsed)
+        fetched.append(nbytes)
+        peaks.append(peak)
+        hashes.append(ms(benchRun(bench, "hashfiles", winePath(old), winePath(hashList), "1")))
+        matches.append(ms(benchRun(bench, "match", winePath(old), winePath(matchList),
+                                   winePath(os.path.join(out, "objects")), "16384")))
+        say("deltas: zsync, repetition %d" % (rep + 1))
+        os.makedirs(zsyncOut)
+        start, began = logSize(bench), time.perf_counter()
+        for i, path in enumerate(changed):
+            subprocess.run(["zsync", "-q", "-i", os.path.join(old, path.replace("\\", "/")), "-o",
+                            os.path.join(zsyncOut, "%d" % i), "http://127.0.0.1:%d/delta-zsync/%d.zsync" % (bench.port, i)],
+                           check=True, cwd=zsyncOut, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        zsyncs.append((time.perf_counter() - began) * 1000)
+        zsyncBytes.append(loggedBytes(bench, start))
+        for i, path in enumerate(changed):
+            if os.path.getsize(os.path.join(zsyncOut, "%d" % i)) != newLines[path][1]:
+                raise BenchError("zsync made %s with another size" % path)
+        shutil.rmtree(zsyncOut)
+        say("deltas: update run at 100 Mbit/s a connection, repetition %d" % (rep + 1))
+        slowRuns.append(update("delta", slow=True)[0])
+    say("deltas: whole-file update at 100 Mbit/s a connection")
+    wholeMs, wholeBytes, _ = update("delta-whole", slow=True)
+
+    # The anchors, natively: rsync's delta algorithm between two folders, zstd's patches.
+    say("deltas: rsync --stats and zstd --patch-from")
+    rsyncSource, rsyncTarget = os.path.join(bench.temp, "rsync-new"), os.path.join(bench.temp, "rsync-old")
+    for folder, origin in ((rsyncSource, new), (rsyncTarget, old)):
+        os.makedirs(folder)
+        for i, path in enumerate(changed):
+            os.link(os.path.join(origin, path.replace("\\", "/")), os.path.join(folder, "%d.pak" % i))
+    began = time.perf_counter()
+    stats = subprocess.run(["rsync", "-a", "--no-whole-file", "--stats", rsyncSource + "/", rsyncTarget + "/"],
+                           check=True, stdout=subprocess.PIPE, text=True).stdout
+    rsyncMs = (time.perf_counter() - began) * 1000
+    literal = int(stats.split("Literal data:")[1].split()[0].replace(",", ""))
+    patchBytes, began = 0, time.perf_counter()
+    for i, path in enumerate(changed):
+        patch = os.path.join(bench.temp, "patch.zst")
+        subprocess.run(["zstd", "-q", "-f", "--long=31", "--patch-from=" + os.path.join(old, path.replace("\\", "/")),
+                        os.path.join(new, path.replace("\\", "/")), "-o", patch], check=True)
+        patchBytes += os.path.getsize(patch)
+        os.remove(patch)
+    zstdMs = (time.perf_counter() - began) * 1000
+
+    label = "%s client, 1%% changed in %d regions (one an insertion) over %d of its archives (%s)" % (
+        fmtSize(total), sum(count for _, count in config["deltaRegions"]), len(changed),
+        fmtSize(sum(oldLines[p][1] for p in changed)))
+    share = 100 * median(fetched) / total
+    addRow(bench, 5, "Deltas, %s: bytes fetched by the update run, block indexes included" % label, fetched,
+           "the client's size", [total], "%.2f%%" % share,
+           "<= 2%%: %s" % ("met" if share <= 2 else "missed"), show=fmtBytes)
+    addRow(bench, 5, "  the same bytes against zsync 0.6.2's, its .zsync files included", fetched,
+           "zsync -i OLD, one file after the other", zsyncBytes, "%.2f x" % (median(fetched) / median(zsyncBytes)),
+           "< 1: %s" % ("met" if median(fetched) < median(zsyncBytes) else "missed"), show=fmtBytes)
+    addRow(bench, 5, "  time: update run against zsync", runs, "zsync -i OLD, one file after the other", zsyncs,
+           "%.2f x" % (median(runs) / median(zsyncs)), goalText(1, round(median(runs) / median(zsyncs), 2)))
+    addRow(bench, 5, "  rsync --no-whole-file --stats, literal data (%s)" % fmtMs(rsyncMs), [literal],
+           whose="native (Linux), anchor", show=fmtBytes)
+    addRow(bench, 5, "  zstd --patch-from --long=31, the patches (%s)" % fmtMs(zstdMs), [patchBytes],
+           whose="native (Linux), anchor", show=fmtBytes)
+    speedup = wholeMs / median(slowRuns)
+    addRow(bench, 5, "  At 100 Mbit/s a connection (nginx limit_rate, 8 connections): update run", slowRuns,
+           "whole-file update run (%s fetched)" % fmtBytes(wholeBytes), [wholeMs], "%.1f x faster" % speedup,
+           goalText(10, round(speedup, 1), atMost=False))
+    addRow(bench, 5, "  Peak working set of the update run", peaks,
+           goal="<= %s: %s" % (fmtMib(MEMORY_GOAL_KIB), "met" if median(peaks) <= MEMORY_GOAL_KIB else "missed"),
+           show=fmtMib)
+    oldBytes = fmtSize(sum(oldLines[p][1] for p in changed))
+    local = median(hashes) / median(matches)
+    addRow(bench, 5, "  Local work: the old copies (%s) read and matched as the update run does, one thread" % oldBytes,
+           matches, "fileSha256Hex of the old copies on one thread", hashes, "%.2f x its speed" % local,
+           goalText(1, round(local, 2), atMost=False))
+    addRow(bench, 5, "  Local work and all: the update run, unlimited (match, rebuild, SHA-256 of the new files)", runs,
+           "fileSha256Hex of the old copies on one thread", hashes,
+           "%.2f x its speed" % (median(hashes) / median(runs)))
+    for folder in (old, new, client, rsyncSource, rsyncTarget, out, zsyncDir):
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 # ---------------------------------------------------------------- main
 
 def machineText():
@@ -686,7 +952,7 @@ def main():
     parser.add_argument("--windows-build", required=True)
     parser.add_argument("--native-build", required=True)
     parser.add_argument("--temp-parent", default=tempfile.gettempdir())
-    parser.add_argument("--only", default="warm,repair,downloads,memory", help="comma-separated rows to run")
+    parser.add_argument("--only", default="warm,repair,downloads,memory,deltas", help="comma-separated rows to run")
     args = parser.parse_args()
     config = QUICK if args.quick else FULL
 
@@ -709,18 +975,19 @@ def main():
         started = datetime.datetime.now()
         busyBefore, ownBefore, wallBefore = busyCoreSeconds(), ownCpuSeconds(bench), time.monotonic()
         parts = args.only.split(",")
-        for name, step in [("warm", warmStart), ("repair", repair), ("downloads", downloads), ("memory", memory)]:
+        for name, step in [("warm", warmStart), ("repair", repair), ("downloads", downloads), ("memory", memory),
+                           ("deltas", deltas)]:
             if name in parts:
                 step(bench)
         others = (busyCoreSeconds() - busyBefore) - (ownCpuSeconds(bench) - ownBefore)
         wall = time.monotonic() - wallBefore
         wineVersion = subprocess.run(["wine", "--version"], stdout=subprocess.PIPE, text=True).stdout.strip()
         header = ("Orvel Launcher benchmark, %s, %.0f min, %s, %s%s; other processes used %.2f of %d cores on "
-                  "average; minimum and median of %d (warm start), %d (repair), %d (downloads), %d (memory) "
-                  "repetitions") % (
+                  "average; minimum and median of %d (warm start), %d (repair), %d (downloads), %d (memory), "
+                  "%d (deltas) repetitions") % (
                      started.strftime("%Y-%m-%d %H:%M"), wall / 60, machineText(), wineVersion,
                      ", --quick" if args.quick else "", max(others, 0) / wall, bench.cores, config["warmReps"],
-                     config["repairReps"], config["downloadReps"], config["memoryReps"])
+                     config["repairReps"], config["downloadReps"], config["memoryReps"], config["deltaReps"])
         printTable(bench, header)
     except BenchError as error:
         sys.exit("bench: %s" % error)

@@ -7,9 +7,11 @@
 # Not a test and not part of CI. ORVEL_BUILD_DIR moves the build folders.
 root=$(cd "$(dirname "$0")/../.." && pwd)
 . "$root/tools/build.sh"
+# The block delta row's references: Debian's zsync 0.6.2, rsync and zstd.
+"$root/tools/install-deps.sh" zsync rsync zstd
 buildWindows bench_run bare_wininet >/dev/null
 cmake -S "$root" -B "$build/bench-native" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build/bench-native" -j "$jobs" --target bench_manifest >/dev/null
+cmake --build "$build/bench-native" -j "$jobs" --target bench_manifest orvel-publish >/dev/null
 
 # One Wine server for the whole benchmark, so that no run pays for starting
 # it. At the end it is stopped, with the programs of the build's own prefix,

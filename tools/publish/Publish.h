@@ -16,6 +16,7 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include "update/BlockIndex.h"
 #include "update/Digest.h"
 #include "update/Directives.h"
 #include "update/Documents.h"
@@ -163,6 +164,32 @@ int isObjectName(const char* relative);
 // the reason on err.
 int storeObject(const char* outRoot, const char* source, const char* sha256, uint64_t size, PublishProgress* progress,
                 FILE* err);
+
+// ---- Block indexes (BlockIndexes.cpp): beside every stored object of at
+// least PUBLISH_BLOCK_MIN_SIZE bytes, objects/<2 hex>/<sha256>.blocks
+// (update/BlockIndex.h), so that launchers fetch only the blocks their old
+// copies lack. Each is made by reading its object once, in pieces.
+
+enum {
+    PUBLISH_BLOCK_SIZE = BLOCK_SIZE_DEFAULT,  // 16 KiB: see README, "Block indexes"
+    PUBLISH_BLOCK_MIN_SIZE = 1048576,
+    PUBLISH_INDEX_PATH_SIZE = PUBLISH_OBJECT_PATH_SIZE + sizeof(BLOCK_INDEX_SUFFIX) - 1
+};
+
+enum { PUBLISH_INDEX_RIGHT, PUBLISH_INDEX_MISSING, PUBLISH_INDEX_WRONG, PUBLISH_INDEX_UNREADABLE };
+
+// The directives that announce this tool's indexes: #blocks with its sizes.
+void publishBlockDirectives(ManifestDirectives* out);
+
+// "objects/ab/<sha256>.blocks".
+void formatIndexPath(const char* sha256, char* out);
+
+// Makes the index of the object of sha256 (size bytes) under outRoot and sets
+// it against the one beside it: PUBLISH_INDEX_RIGHT when they are the same
+// bytes, or when there was none and write is set and it is written now;
+// PUBLISH_INDEX_MISSING, PUBLISH_INDEX_WRONG, or PUBLISH_INDEX_UNREADABLE
+// when the object cannot be read whole.
+int syncBlockIndex(const char* outRoot, const char* sha256, uint64_t size, int write, PublishProgress* progress);
 
 struct ReleaseRecord {
     uint64_t number;

@@ -4,6 +4,7 @@
 #include "shell/Text.h"
 #include "tools/publish/Commands.h"
 #include "tools/publish/Publish.h"
+#include "update/BlockIndex.h"
 #include "update/Directives.h"
 
 enum { PUBLISH_DIGEST_LENGTH = 64 };
@@ -74,6 +75,17 @@ static int isUnfinishedObject(const char* relative) {
            strcmp(relative + length - 5, ".part") == 0;
 }
 
+// The name is "<2 hex>/<sha256>.blocks": an object's block index, which goes with it.
+static int isIndexName(const char* relative) {
+    char name[PUBLISH_OBJECT_PATH_SIZE];
+    if (strlen(relative) != 67 + sizeof(BLOCK_INDEX_SUFFIX) - 1 || strcmp(relative + 67, BLOCK_INDEX_SUFFIX) != 0) {
+        return 0;
+    }
+    memcpy(name, relative, 67);
+    name[67] = 0;
+    return isObjectName(name);
+}
+
 // prune OUT --keep K: removes the objects that none of the last K releases
 // (nor OUT/manifest.txt) lists, and forgets the older releases.
 int runPrune(const PublishOptions* options, FILE* out, FILE* err) {
@@ -84,7 +96,7 @@ int runPrune(const PublishOptions* options, FILE* out, FILE* err) {
     DigestSet keep = {};
     PublishFileList stored = {};
     char shown[PUBLISH_MESSAGE_TEXT_SIZE];
-    size_t kept = 0, removed = 0, failed = 0;
+    size_t kept = 0, removed = 0, removedIndexes = 0, failed = 0;
     uint64_t removedBytes = 0, size = 0;
     int hasCurrent = 0;
 
@@ -118,7 +130,8 @@ int runPrune(const PublishOptions* options, FILE* out, FILE* err) {
         const PublishFile* f = &stored.files[i];
         DigestText name = {};
         if (f->kind != PUBLISH_KIND_FILE) continue;
-        if (isObjectName(f->path)) {
+        int index = isIndexName(f->path);
+        if (index || isObjectName(f->path)) {
             memcpy(name.text, f->path + 3, PUBLISH_DIGEST_LENGTH);
             if (keep.count > 0 && bsearch(&name, keep.digests, keep.count, sizeof(DigestText), compareDigests))
                 continue;
@@ -128,7 +141,7 @@ int runPrune(const PublishOptions* options, FILE* out, FILE* err) {
         char* local = joinLocalPath(objects, f->path);
         if (local && remove(local) == 0) {
             fprintf(out, "removed objects/%s (%llu bytes)\n", escapePath(shown, f->path), (unsigned long long)f->size);
-            ++removed;
+            ++(index ? removedIndexes : removed);
             removedBytes += f->size;
         } else {
             fprintf(err, "orvel-publish: cannot remove objects/%s\n", escapePath(shown, f->path));
@@ -145,7 +158,9 @@ int runPrune(const PublishOptions* options, FILE* out, FILE* err) {
             ++failed;
         }
     }
-    fprintf(out, "%zu object(s) removed, %llu bytes; the last %zu release(s) and manifest.txt keep theirs\n", removed,
+    fprintf(out, "%zu object(s) ", removed);
+    if (removedIndexes > 0) fprintf(out, "and %zu block index(es) ", removedIndexes);
+    fprintf(out, "removed, %llu bytes; the last %zu release(s) and manifest.txt keep theirs\n",
             (unsigned long long)removedBytes, kept);
     if (failed == 0) status = PUBLISH_EXIT_OK;
     goto cleanup;

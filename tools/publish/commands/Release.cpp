@@ -8,7 +8,7 @@
 #include "update/Directives.h"
 #include "update/Signature.h"
 
-enum { PUBLISH_DIRECTIVES_SIZE = 256 };  // #release, #objects, #expires and #launcher lines
+enum { PUBLISH_DIRECTIVES_SIZE = 256 };  // #release, #objects, #blocks, #expires and #launcher lines
 
 static const uint64_t PUBLISH_LAST_RELEASE_NUMBER = 0x7fffffffffffffffull;
 
@@ -72,13 +72,55 @@ static size_t storeRelease(const char* src, const char* outRoot, const ClientLis
     return failures;
 }
 
+// A block index beside every stored object that #blocks promises one for,
+// the launcher's included; one already there is checked and kept, as an
+// object is. Returns the number of failures, told on err.
+static size_t indexRelease(const char* outRoot, const ClientListing* listing, const ReleaseLauncher* launcher,
+                           FILE* err) {
+    ManifestDirectives blocks;
+    publishBlockDirectives(&blocks);
+    PublishProgress progress = {};
+    size_t failures = 0, files = 0;
+    uint64_t bytes = 0;
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) startProgress(&progress, err, "indexing", files, bytes);
+        for (size_t i = 0; i <= listing->list.count; ++i) {
+            const PublishFile* f = i < listing->list.count ? &listing->list.files[i] : nullptr;
+            const char* sha256 = f ? f->sha256 : launcher->sha256;
+            uint64_t size = f ? f->size : launcher->size;
+            if ((f ? skippedPathNote(f->path) != nullptr : !launcher->path) || !hasBlockIndex(&blocks, size)) continue;
+            if (pass == 0) {
+                ++files, bytes += size;
+                continue;
+            }
+            uint64_t before = progress.doneBytes;
+            int state = syncBlockIndex(outRoot, sha256, size, 1, &progress);
+            finishProgressFile(&progress, before, size);
+            if (state == PUBLISH_INDEX_RIGHT) continue;
+            char name[PUBLISH_INDEX_PATH_SIZE];
+            formatIndexPath(sha256, name);
+            clearProgress(&progress);
+            fprintf(err, "orvel-publish: %s %s\n", name,
+                    state == PUBLISH_INDEX_WRONG
+                        ? "is in the store but does not match its object; remove it and release again"
+                        : "cannot be made: its object cannot be read or written beside");
+            ++failures;
+        }
+    }
+    clearProgress(&progress);
+    return failures;
+}
+
 // The directives as the launcher's reader takes them back: anything else is a
 // fault of this tool, and no such manifest may leave it.
 static int readsBackAsWritten(const char* text, size_t length, uint64_t number, int hasExpires,
                               const ReleaseLauncher* launcher, int isSigned, size_t signedLength) {
     ManifestDirectives read;
     readManifestDirectives(text, length, &read);
+    ManifestDirectives blocks;
+    publishBlockDirectives(&blocks);
     return read.malformed == 0 && read.release == number && read.objects && read.hasExpires == hasExpires &&
+           read.hasBlocks && read.blockSize == blocks.blockSize && read.blockMinSize == blocks.blockMinSize &&
            read.hasLauncher == (launcher->path != nullptr) &&
            (!launcher->path ||
             (strcmp(read.launcherSha256, launcher->sha256) == 0 && read.launcherSize == launcher->size)) &&
@@ -191,14 +233,16 @@ int runRelease(const PublishOptions* options, FILE* out, FILE* err) {
         goto cleanup;
     }
 
-    if (storeRelease(src, outRoot, &listing, &launcher, options->noPaths, err) > 0) {
+    if (storeRelease(src, outRoot, &listing, &launcher, options->noPaths, err) > 0 ||
+        indexRelease(outRoot, &listing, &launcher, err) > 0) {
         fprintf(err, "orvel-publish: no manifest written to %s\n", escapePath(shown, outRoot));
         goto cleanup;
     }
 
     text = (char*)malloc(PUBLISH_DIRECTIVES_SIZE + listing.textLength + PUBLISH_SIGNATURE_LINE_SIZE);
     if (!text) goto outOfMemory;
-    length = (size_t)sprintf(text, "#release %llu\r\n#objects\r\n", (unsigned long long)number);
+    length = (size_t)sprintf(text, "#release %llu\r\n#objects\r\n#blocks %d %d\r\n", (unsigned long long)number,
+                             PUBLISH_BLOCK_SIZE, PUBLISH_BLOCK_MIN_SIZE);
     if (options->expiresDays) {
         formatUtcTime((int64_t)time(nullptr) + (int64_t)options->expiresDays * 86400, expires);
         length += (size_t)sprintf(text + length, "#expires %s\r\n", expires);

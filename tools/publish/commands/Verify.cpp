@@ -55,6 +55,28 @@ static int checkObject(const char* root, const char* sha256, uint64_t size, cons
     return good;
 }
 
+// The block index that #blocks promises beside an object: 1 when it is there
+// and is the object's.
+static int checkBlockIndex(const char* root, const ManifestDirectives* directives, const char* sha256, uint64_t size,
+                           PublishProgress* progress, FILE* out) {
+    if (!hasBlockIndex(directives, size)) return 1;
+    ManifestDirectives blocks;
+    publishBlockDirectives(&blocks);
+    char name[PUBLISH_INDEX_PATH_SIZE];
+    formatIndexPath(sha256, name);
+    // Another block size is no index this tool made, nor one it can check.
+    int state = directives->blockSize != blocks.blockSize ? PUBLISH_INDEX_UNREADABLE
+                                                          : syncBlockIndex(root, sha256, size, 0, progress);
+    if (state == PUBLISH_INDEX_RIGHT) return 1;
+    clearProgress(progress);
+    fprintf(out, "%s: %s\n",
+            state == PUBLISH_INDEX_MISSING ? "missing block index"
+            : state == PUBLISH_INDEX_WRONG ? "wrong block index (not its object's)"
+                                           : "block index not checked (its object or its block size)",
+            name);
+    return 0;
+}
+
 // Where the manifest lists a file: in the store, at its path, or both (a
 // hard link of one file is read once).
 static int verifyEntry(const char* root, const VerifyEntry* item, int inStore, int atPath, PublishProgress* progress,
@@ -205,11 +227,16 @@ int runVerify(const PublishOptions* options, FILE* out, FILE* err) {
     for (size_t i = 0; i < entryCount; ++i) {
         if (!entries[i].checkFile) continue;
         uint64_t before = progress.doneBytes;
-        if (!verifyEntry(root, &entries[i], inStore, atPaths, &progress, out)) ++problems;
+        const ManifestEntry* e = &entries[i].entry;
+        if (!verifyEntry(root, &entries[i], inStore, atPaths, &progress, out) ||
+            (inStore && !checkBlockIndex(root, &directives, e->sha256, e->size, &progress, out))) {
+            ++problems;
+        }
         finishProgressFile(&progress, before, entries[i].entry.size);
     }
     if (inStore && directives.hasLauncher &&
-        !checkObject(root, directives.launcherSha256, directives.launcherSize, "#launcher", &progress, out)) {
+        (!checkObject(root, directives.launcherSha256, directives.launcherSize, "#launcher", &progress, out) ||
+         !checkBlockIndex(root, &directives, directives.launcherSha256, directives.launcherSize, &progress, out))) {
         ++problems;
     }
     clearProgress(&progress);

@@ -14,6 +14,7 @@
 #include "tests/TestFiles.h"
 #include "tools/publish/Commands.h"
 #include "tools/publish/Publish.h"
+#include "update/BlockIndex.h"
 #include "update/Directives.h"
 #include "update/Download.h"
 
@@ -324,6 +325,7 @@ TEST_F(PublishFolder, ReleasesShareTheStoreAndPruneKeepsWhatTheLastOneLists) {
     auto object = [&](const std::string& sha) { return joinPath(out, "objects/" + sha.substr(0, 2) + "/" + sha); };
     put("main.exe", "abc");
     put("data/fox.bin", FOX);
+    put("data/big.bin", bigContent());
     put("Objects/a.bin", "");
     ToolRun clash = runTool({"release", client, out});
     EXPECT_NE(std::string::npos, clash.err.find("Objects/a.bin: at its path it would land in the store")) << clash.err;
@@ -333,6 +335,8 @@ TEST_F(PublishFolder, ReleasesShareTheStoreAndPruneKeepsWhatTheLastOneLists) {
 
     fs::remove(at("data/fox.bin"));  // replaced, not written into: the store links the old file
     put("data/fox.bin", "new fox");
+    fs::remove(at("data/big.bin"));
+    put("data/big.bin", bigContent().replace(5, 1, "!"));
     writeFile(news, "Novedades|Servidor abierto\r\n");
     writeFile(launcher, "MZ build B");
     ToolRun second = runTool({"release", client, out, "--expires-days", "30", "--news", news, "--launcher", launcher});
@@ -343,6 +347,14 @@ TEST_F(PublishFolder, ReleasesShareTheStoreAndPruneKeepsWhatTheLastOneLists) {
     EXPECT_EQ(0, read.malformed) << text;
     EXPECT_EQ(2u, read.release);
     EXPECT_TRUE(read.objects && read.hasExpires && read.hasLauncher && !read.hasSignature);
+    // A block index beside each object of 1 MiB or more, and only there.
+    EXPECT_TRUE(read.hasBlocks && read.blockSize == 16384 && read.blockMinSize == 1048576);
+    std::string bigSha = text.substr(text.find(" 3145735 data\\big.bin") - 64, 64);
+    std::string index = readFile(object(bigSha) + ".blocks");
+    BlockIndex blocks;
+    EXPECT_TRUE(readBlockIndex(index.data(), index.size(), 3145735, 16384, bigSha.c_str(), &blocks));
+    EXPECT_TRUE(fileExists(object(SHA_BIG) + ".blocks"));
+    EXPECT_FALSE(fileExists(object(SHA_FOX) + ".blocks"));
     EXPECT_NEAR((double)(time(nullptr) + 30 * 86400), (double)read.expires, 3600.0);
     EXPECT_EQ(readFile(launcher), readFile(object(read.launcherSha256)));
     // The file lines are the manifest command's, after the directives.
@@ -357,9 +369,12 @@ TEST_F(PublishFolder, ReleasesShareTheStoreAndPruneKeepsWhatTheLastOneLists) {
 
     ToolRun pruned = runTool({"prune", out, "--keep", "1"});
     EXPECT_EQ(0, pruned.status) << pruned.err;
-    EXPECT_FALSE(fileExists(object(SHA_FOX)) || fileExists(object(SHA_EMPTY)));
-    EXPECT_TRUE(fileExists(object(SHA_ABC)) && fileExists(object(read.launcherSha256)));
-    EXPECT_NE(std::string::npos, pruned.out.find("2 object(s) removed, 43 bytes")) << pruned.out;
+    EXPECT_FALSE(fileExists(object(SHA_FOX)) || fileExists(object(SHA_EMPTY)) ||
+                 fileExists(object(SHA_BIG) + ".blocks"));
+    EXPECT_TRUE(fileExists(object(SHA_ABC)) && fileExists(object(read.launcherSha256)) &&
+                fileExists(object(bigSha) + ".blocks"));
+    EXPECT_NE(std::string::npos, pruned.out.find("3 object(s) and 1 block index(es) removed, 3148930 bytes"))
+        << pruned.out;
 
     ToolRun lower = runTool({"release", client, out, "--release", "2"});
     EXPECT_EQ(1, lower.status);
@@ -368,10 +383,19 @@ TEST_F(PublishFolder, ReleasesShareTheStoreAndPruneKeepsWhatTheLastOneLists) {
 
     fs::remove(object(SHA_ABC));
     writeFile(object(SHA_ABC), "abd");
+    writeFile(object(bigSha) + ".blocks", index.replace(100, 1, "?"));
     ToolRun damaged = runTool({"verify", out});
     EXPECT_NE(std::string::npos, damaged.out.find("wrong digest: objects/ba/" + SHA_ABC)) << damaged.out;
+    EXPECT_NE(std::string::npos, damaged.out.find("wrong block index (not its object's): objects/" +
+                                                  bigSha.substr(0, 2) + "/" + bigSha + ".blocks"))
+        << damaged.out;
     ToolRun refused = runTool({"release", client, out});
     EXPECT_NE(std::string::npos, refused.err.find(SHA_ABC + " is in the store but its bytes do not match"))
+        << refused.err;
+    fs::remove(object(SHA_ABC));
+    writeFile(object(SHA_ABC), "abc");
+    refused = runTool({"release", client, out});
+    EXPECT_NE(std::string::npos, refused.err.find(bigSha + ".blocks is in the store but does not match"))
         << refused.err;
     EXPECT_EQ(text, readFile(manifest));
 }
