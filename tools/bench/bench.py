@@ -842,16 +842,16 @@ def deltas(bench):
         for path in changed:
             if os.path.getsize(os.path.join(client, path.replace("\\", "/"))) != newLines[path][1]:
                 raise BenchError("%s does not have its new size" % path)
-        return ms(values), loggedBytes(bench, start), float(values["peak_working_set_kib"])
+        return ms(values), loggedBytes(bench, start), float(values["peak_working_set_kib"]), float(values["cpu_ms"])
 
     hashList, matchList = os.path.join(bench.temp, "delta-old.list"), os.path.join(bench.temp, "delta-new.list")
     writeText(hashList, "".join("%s %d %s\n" % (oldLines[p][0], oldLines[p][1], p) for p in changed))
     writeText(matchList, "".join("%s %d %s\n" % (newLines[p][0], newLines[p][1], p) for p in changed))
     zsyncOut = os.path.join(bench.temp, "zsync-out")
-    runs, fetched, peaks, hashes, matches, zsyncs, zsyncBytes, slowRuns = [], [], [], [], [], [], [], []
+    runs, fetched, peaks, hashes, matches, zsyncs, zsyncBytes, slowRuns, slowCpu = [], [], [], [], [], [], [], [], []
     for rep in range(config["deltaReps"]):
         say("deltas: update run, repetition %d" % (rep + 1))
-        elapsed, nbytes, peak = update("delta")
+        elapsed, nbytes, peak, _ = update("delta")
         runs.append(elapsed)
         fetched.append(nbytes)
         peaks.append(peak)
@@ -872,9 +872,11 @@ def deltas(bench):
                 raise BenchError("zsync made %s with another size" % path)
         shutil.rmtree(zsyncOut)
         say("deltas: update run at 100 Mbit/s a connection, repetition %d" % (rep + 1))
-        slowRuns.append(update("delta", slow=True)[0])
+        slowMs, _, _, slowCpuMs = update("delta", slow=True)
+        slowRuns.append(slowMs)
+        slowCpu.append(slowCpuMs)
     say("deltas: whole-file update at 100 Mbit/s a connection")
-    wholeMs, wholeBytes, _ = update("delta-whole", slow=True)
+    wholeMs, wholeBytes, _, _ = update("delta-whole", slow=True)
 
     # The anchors, natively: rsync's delta algorithm between two folders, zstd's patches.
     say("deltas: rsync --stats and zstd --patch-from")
@@ -917,6 +919,9 @@ def deltas(bench):
     addRow(bench, 5, "  At 100 Mbit/s a connection (nginx limit_rate, 8 connections): update run", slowRuns,
            "whole-file update run (%s fetched)" % fmtBytes(wholeBytes), [wholeMs], "%.1f x faster" % speedup,
            goalText(10, round(speedup, 1), atMost=False))
+    # Cores busy on average: near their count, the run waits on its own work rather than the network.
+    addRow(bench, 5, "  CPU time of the Windows process at 100 Mbit/s (Wine server not counted): update run", slowCpu,
+           "the run's own time", slowRuns, "%.2f cores busy" % (median(slowCpu) / median(slowRuns)))
     addRow(bench, 5, "  Peak working set of the update run", peaks,
            goal="<= %s: %s" % (fmtMib(MEMORY_GOAL_KIB), "met" if median(peaks) <= MEMORY_GOAL_KIB else "missed"),
            show=fmtMib)
