@@ -49,6 +49,7 @@ std::string diskFull(int mb) {
 }
 
 const HttpLimits DEFAULT_LIMITS = gHttpLimits;
+const uint32_t DEFAULT_AHEAD_IDLE_MS = gDeltaAheadIdleMs;
 void* (*const DEFAULT_HTTP_REALLOCATE)(void*, size_t) = gHttpReallocate;
 void* (*const DEFAULT_CHECK_REALLOCATE)(void*, size_t) = gCheckReallocate;
 int (*const DEFAULT_DISK_FREE)(const char*, uint64_t*, uint64_t*) = gDiskFreeBytes;
@@ -83,6 +84,7 @@ struct Engine : ::testing::Test {
         s.updateRunning = 0;
         clearCache();
         gRetryPauseUnitMs = 10;
+        gDeltaAheadIdleMs = DEFAULT_AHEAD_IDLE_MS;
         gReleaseKeyCount = 0;           // unsigned releases, as a launcher built without keys takes them
         gRunningLauncherSha256[0] = 0;  // each test's client folder has a launcher of its own
         gLauncherUpdateTried = 0;
@@ -1299,6 +1301,25 @@ TEST_F(EngineDelta, ADeltaCutOffHalfwayResumesWhereItStopped) {
         from += (uint64_t)r.bytes;
     }
     EXPECT_EQ(5 * MiB, from);
+}
+
+// The range after a copy is asked for before the copy and used when its turn
+// comes; one that waited too long is asked for again.
+TEST_F(EngineDelta, ARangeAskedForAheadIsUsedOrAskedForAgain) {
+    std::string old = contentOf(8 * MiB, 82), next = changedAt(old, {3 * MiB}, 5000, 83);
+    publishObject("ahead.bin", next);
+    writeManifest();
+    for (uint32_t idleMs : {DEFAULT_AHEAD_IDLE_MS, 0u}) {
+        gDeltaAheadIdleMs = idleMs;
+        placeLocal("ahead.bin", old);
+        size_t before = requestsOf(objectOf(next)).size();
+        EXPECT_EQ(updated(1), texts(runUpdate(0)).back()) << idleMs;
+        EXPECT_EQ(sha256OfBytes(next), sha256OfBytes(readFile(local("ahead.bin")))) << idleMs;
+        std::vector<LoggedRequest> tries = requestsOf(objectOf(next));
+        ASSERT_EQ(before + (idleMs ? 1 : 2), tries.size()) << idleMs;
+        for (size_t i = before; i < tries.size(); ++i) EXPECT_EQ(tries[before].range, tries[i].range) << idleMs;
+        EXPECT_EQ("file-delta\t-", logOf("ahead.bin").back()) << idleMs;
+    }
 }
 
 // A launcher built with two release keys installs only what one of them signed.

@@ -338,24 +338,73 @@ done:
     return planned;
 }
 
-// One planned fetch, from have to its end, by a single-range request.
-static int fetchRange(Worker* worker, const ManifestEntry* job, const BlockStep* step, HANDLE part, Sha256* digest,
-                      uint64_t* have, int* why, Failure* failure) {
-    DownloadQueue* queue = worker->queue;
+// A fetch asked for before its turn: sent, or failed with the failure that
+// counts as its try.
+enum { AHEAD_NONE, AHEAD_SENT, AHEAD_FAILED };
+struct AheadRange {
+    int32_t state;
+    uint64_t first;
+    uint32_t sentTick;
+    HttpRequest request;
+    Failure failure;
+};
+
+uint32_t gDeltaAheadIdleMs = 10000;
+
+static void dropAhead(AheadRange* ahead) {
+    httpClose(&ahead->request);
+    ahead->state = AHEAD_NONE;
+}
+
+static int sendRange(Worker* worker, const ManifestEntry* job, uint64_t first, uint64_t last, HttpRequest* request,
+                     Failure* failure) {
     char url[FILE_URL_SIZE];
-    HttpRequest request = {};
-    uint64_t last = step->offset + step->length - 1, before = *have;
-    int fetched = 0;
     if (!objectUrl(worker, job, 0, url, failure)) return 0;
     ++worker->delta.requests;
-    if (!httpSendRange(queue->internet, url, step->offset, last, &request, failure)) return 0;
-    if (!answersRange(&request, step->offset, last, job->size)) {
+    return httpSendRange(worker->queue->internet, url, first, last, request, failure);
+}
+
+// Before a copy, the fetch after it is asked for, so that its bytes travel
+// while the copy runs: the worker's one request at a time. Not under a speed
+// limit, whose reads alone pace the transfer, nor before a copy so long that
+// the server may give up on the request meanwhile.
+static void askAhead(Worker* worker, const ManifestEntry* job, const BlockStep* copy, AheadRange* ahead) {
+    BlockStep next;
+    if (worker->queue->throttle || copy->length > DELTA_AHEAD_COPY_MAX ||
+        !blockPlanStep(&worker->delta.plan, copy->offset + copy->length, &next) || !next.fetch) {
+        return;
+    }
+    ahead->first = next.offset;
+    ahead->sentTick = GetTickCount();
+    int sent = sendRange(worker, job, next.offset, next.offset + next.length - 1, &ahead->request, &ahead->failure);
+    ahead->state = sent ? AHEAD_SENT : AHEAD_FAILED;
+}
+
+// One planned fetch, from have to its end, by a single-range request: the
+// one asked for ahead when it is for these bytes and has not waited too long.
+static int fetchRange(Worker* worker, const ManifestEntry* job, const BlockStep* step, AheadRange* ahead, HANDLE part,
+                      Sha256* digest, uint64_t* have, int* why, Failure* failure) {
+    HttpRequest* request = &ahead->request;
+    uint64_t last = step->offset + step->length - 1, before = *have;
+    int fetched = 0;
+    if (ahead->state != AHEAD_NONE &&
+        (ahead->first != step->offset || GetTickCount() - ahead->sentTick >= gDeltaAheadIdleMs)) {
+        dropAhead(ahead);
+    }
+    if (ahead->state == AHEAD_FAILED) {
+        *failure = ahead->failure;
+        ahead->state = AHEAD_NONE;
+        return 0;
+    }
+    if (ahead->state == AHEAD_NONE && !sendRange(worker, job, step->offset, last, request, failure)) return 0;
+    ahead->state = AHEAD_SENT;  // closed below, whichever way it went
+    if (!answersRange(request, step->offset, last, job->size)) {
         // A passing status is tried again; any other answer does not continue the part exactly.
         failWith(failure, FAIL_HTTP_STATUS, 0);
-        failure->httpStatus = request.status;
-        failure->retryAfterSeconds = request.retryAfterSeconds;
+        failure->httpStatus = request->status;
+        failure->retryAfterSeconds = request->retryAfterSeconds;
         if (!isPassingFailure(failure)) *why = WHY_RANGE;
-    } else if (receiveBody(worker, last + 1, part, digest, &request, have, failure)) {
+    } else if (receiveBody(worker, last + 1, part, digest, request, have, failure)) {
         fetched = *have == last + 1;
         if (!fetched) {
             failWith(failure, FAIL_CUT, 0);
@@ -364,7 +413,7 @@ static int fetchRange(Worker* worker, const ManifestEntry* job, const BlockStep*
         }
     }
     worker->delta.fetchedBytes += *have - before;
-    httpClose(&request);
+    dropAhead(ahead);
     return fetched;
 }
 
@@ -406,6 +455,7 @@ int tryDelta(Worker* worker, const ManifestEntry* job, const JobFiles* files, Fa
     Sha256 digest = {};
     HANDLE part = nullptr, local = nullptr;
     BlockStep step;
+    AheadRange ahead = {};
     failWith(failure, FAIL_NONE, 0);
     if (firstTry && !planDelta(worker, job, files, &why, failure)) goto done;
     if (!openPartToGoOn(worker, job, files, &part, &digest, &have, failure)) goto done;
@@ -417,8 +467,9 @@ int tryDelta(Worker* worker, const ManifestEntry* job, const JobFiles* files, Fa
     }
     while (blockPlanStep(&delta->plan, have, &step)) {
         if (diskIsFull(worker, failure)) goto done;
+        if (!step.fetch) askAhead(worker, job, &step, &ahead);
         int stepped =
-            step.fetch ? fetchRange(worker, job, &step, part, &digest, &have, &why, failure)
+            step.fetch ? fetchRange(worker, job, &step, &ahead, part, &digest, &have, &why, failure)
                        : copyLocal(worker, local, step.localOffset, step.length, part, &digest, &have, &why, failure);
         if (!stepped) goto done;
     }
@@ -429,6 +480,7 @@ int tryDelta(Worker* worker, const ManifestEntry* job, const JobFiles* files, Fa
     result = TRY_INSTALLED;
 
 done:
+    dropAhead(&ahead);
     sha256End(&digest);
     if (local) CloseHandle(local);
     if (part) CloseHandle(part);

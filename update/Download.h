@@ -29,7 +29,10 @@ enum {
     // once: a 4 GiB file's match holds about 10 MiB, so eight at once would
     // take the launcher past its 64 MiB. A delta waits for its share; one that
     // needs more than all of it waits until it has it alone.
-    DELTA_MEMORY_BUDGET = 24 * 1024 * 1024
+    DELTA_MEMORY_BUDGET = 24 * 1024 * 1024,
+    // A delta asks for the range after a copy of at most this many bytes
+    // before the copy, so that the range travels while the copy runs.
+    DELTA_AHEAD_COPY_MAX = 256 * 1024 * 1024
 };
 
 // Shared by one run and its workers; the counters change only atomically.
@@ -71,6 +74,11 @@ unsigned long __stdcall downloadWorker(void* queue);
 
 // Pause unit of the retries, a second; tests shorten it.
 extern uint32_t gRetryPauseUnitMs;
+
+// How long a range asked for ahead may have waited for its turn before it is
+// asked for again, as a server or proxy may have given up on it by then;
+// tests set 0.
+extern uint32_t gDeltaAheadIdleMs;
 
 // updateUrl followed by path with separators as "/" and every byte other
 // than A-Z a-z 0-9 - . _ ~ percent-encoded, so that "%", "#" or "?" in a name
