@@ -15,7 +15,6 @@
 #include "update/DiskSpace.h"
 #include "update/DownloadJob.h"
 #include "update/DownloadStatus.h"
-#include "update/OwnFiles.h"
 #include "update/PartFile.h"
 #include "update/RunLog.h"
 #include "update/Throttle.h"
@@ -53,12 +52,6 @@ void endDelta(Worker* worker) {
     freeBlockPlan(&delta->plan);
     letGoOfDeltaMemory(delta, delta->reserved);
     *delta = DeltaJob{};
-}
-
-static int diskIsFull(const Worker* worker, Failure* failure) {
-    if (!__atomic_load_n(&worker->queue->diskFull, __ATOMIC_SEQ_CST)) return 0;
-    failWith(failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
-    return 1;
 }
 
 // Opens a local copy to read from while others may go on reading it; 0 when
@@ -134,12 +127,7 @@ static int installChecked(Worker* worker, const ManifestEntry* job, const JobFil
         *why = WHY_DIGEST;
         return 0;
     }
-    if (isOwnFile(worker->queue->ownFiles, files->target)) {
-        failWith(failure, FAIL_OWN_FILE, 0);
-        return 0;
-    }
-    *keepPart = 1;
-    return installJobPart(worker, part, files->target, failure);
+    return installJobPart(worker, part, files->target, keepPart, failure);
 }
 
 // The first record of the job's digest under another path whose file still
@@ -202,19 +190,13 @@ done:
 
 void startDelta(Worker* worker, const ManifestEntry* job, const JobFiles* files) {
     const ManifestDirectives* directives = worker->queue->directives;
-    WIN32_FILE_ATTRIBUTE_DATA target, part;
     worker->delta = DeltaJob{};
     if (!directives || !hasBlockIndex(directives, job->size) ||
-        !GetFileAttributesExA(files->target, GetFileExInfoStandard, &target) ||
-        (target.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (((uint64_t)target.nFileSizeHigh << 32) | target.nFileSizeLow) < directives->blockSize) {
+        sizeOnDisk(files->target, nullptr) < directives->blockSize) {
         return;
     }
     // A whole part from an earlier run needs no more than installing.
-    if (GetFileAttributesExA(files->part, GetFileExInfoStandard, &part) &&
-        (((uint64_t)part.nFileSizeHigh << 32) | part.nFileSizeLow) >= job->size) {
-        return;
-    }
+    if (sizeOnDisk(files->part, nullptr) >= job->size) return;
     worker->delta.state = DELTA_WANTED;
 }
 

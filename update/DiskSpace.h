@@ -41,6 +41,10 @@ struct DownloadQueue;
 struct JobList;
 struct Failure;
 
+// Size of a file and, when written is given, its last write time; both 0
+// when there is no such file or it is a folder.
+uint64_t sizeOnDisk(const char* path, uint64_t* written);
+
 // Writes to a ".part" file: WriteFile; tests replace it with a disk that fills up.
 extern BOOL (*gWritePart)(HANDLE file, const void* bytes, DWORD size, DWORD* written);
 

@@ -30,8 +30,7 @@ static BOOL writeFile(HANDLE file, const void* bytes, DWORD size, DWORD* written
 
 BOOL (*gWritePart)(HANDLE file, const void* bytes, DWORD size, DWORD* written) = writeFile;
 
-// Size and last write time of a file; both 0 when there is none.
-static uint64_t sizeOnDisk(const char* path, uint64_t* written) {
+uint64_t sizeOnDisk(const char* path, uint64_t* written) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {

@@ -62,8 +62,13 @@ void countReceived(Worker* worker, uint64_t have);
 int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE file, int allowResume, Sha256* digest,
                      uint64_t* have, Failure* failure);
 
-// Moves the verified part over its target by the queue's install step.
-int installJobPart(Worker* worker, HANDLE part, const char* target, Failure* failure);
+// Moves the verified part over its target by the queue's install step,
+// unless the target is one of the launcher's own files. *keepPart: 1 once
+// only the move can fail, as the part's bytes are the file's.
+int installJobPart(Worker* worker, HANDLE part, const char* target, int* keepPart, Failure* failure);
+
+// 1, with the failure, once a write of the run found the disk full.
+int diskIsFull(const Worker* worker, Failure* failure);
 
 // Streams the body of request into the part and the digest while the part
 // may grow up to end bytes (the file's size, or the end of a range): more

@@ -138,14 +138,17 @@ static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles*
     return httpSend(worker->queue->internet, files->url, 0, request, failure);
 }
 
+int diskIsFull(const Worker* worker, Failure* failure) {
+    if (!__atomic_load_n(&worker->queue->diskFull, __ATOMIC_SEQ_CST)) return 0;
+    failWith(failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
+    return 1;
+}
+
 int receiveBody(Worker* worker, uint64_t end, HANDLE file, Sha256* digest, HttpRequest* request, uint64_t* have,
                 Failure* failure) {
     DownloadQueue* queue = worker->queue;
     for (;;) {
-        if (__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST)) {
-            failWith(failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
-            return 0;
-        }
+        if (diskIsFull(worker, failure)) return 0;
         const char* data = nullptr;
         uint32_t got = 0, allowed = throttleRead(queue->throttle, request, DOWNLOAD_BUFFER_SIZE);
         int read = httpRead(request, allowed, &data, &got, failure);
@@ -258,14 +261,7 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
         goto done;
     }
     httpClose(&request);
-    // The spelling passed every rule; the file itself must not be one of ours.
-    if (isOwnFile(worker->queue->ownFiles, files->target)) {
-        failWith(failure, FAIL_OWN_FILE, 0);
-        goto done;
-    }
-    // On failure (the target is in use) the verified part stays for next time.
-    keepPart = 1;
-    if (!installJobPart(worker, file, files->target, failure)) goto done;
+    if (!installJobPart(worker, file, files->target, &keepPart, failure)) goto done;
     result = TRY_INSTALLED;
 
 done:
@@ -276,8 +272,15 @@ done:
     return result;
 }
 
-int installJobPart(Worker* worker, HANDLE part, const char* target, Failure* failure) {
+int installJobPart(Worker* worker, HANDLE part, const char* target, int* keepPart, Failure* failure) {
     const DownloadQueue* queue = worker->queue;
+    // The spelling passed every rule; the file itself must not be one of ours.
+    if (isOwnFile(queue->ownFiles, target)) {
+        failWith(failure, FAIL_OWN_FILE, 0);
+        return 0;
+    }
+    // On failure (the target is in use) the verified part stays for next time.
+    *keepPart = 1;
     return queue->install ? queue->install(queue->installContext, part, target, failure)
                           : installPart(part, target, failure);
 }
@@ -322,10 +325,7 @@ static int downloadFromBase(Worker* worker, const ManifestEntry* job, JobFiles* 
             failWith(failure, FAIL_SERVER_GONE, 0);
             return 0;
         }
-        if (__atomic_load_n(&queue->diskFull, __ATOMIC_SEQ_CST)) {
-            failWith(failure, FAIL_DISK_FULL, ERROR_DISK_FULL);
-            return 0;
-        }
+        if (diskIsFull(worker, failure)) return 0;
         int delta = worker->delta.state != DELTA_NONE;
         int result = delta ? tryDelta(worker, job, files, failure) : tryJob(worker, job, files, allowResume, failure);
         noteReachability(queue, worker->base, failure);
