@@ -9,6 +9,13 @@
 //       asks every such window to close (launchers that a launcher started)
 //   window_probe short PATH
 //       the 8.3 short spelling of PATH
+//   window_probe run PROGRAM
+//       starts PROGRAM as Wine would have started it, prints "started PID",
+//       waits for it to end and prints "exit CODE", the code Windows keeps.
+//       Wine kills a program's Unix process that is slow to leave after its
+//       last thread ended: its Unix status alone would read as a crash.
+//   window_probe end PID
+//       ends that process at once (a launcher whose starter the test killed)
 //   window_probe boxes
 //       one "box|<caption>|<static text>|..." line per visible dialog (class "#32770")
 //   window_probe ink TEXT...
@@ -21,6 +28,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "shell/LauncherState.h"
@@ -158,6 +166,34 @@ int main(int argc, char** argv) {
         printf("%s\n", path);
         return 0;
     }
+    if (argc == 3 && strcmp(argv[1], "run") == 0) {
+        STARTUPINFOA startup;
+        GetStartupInfoA(&startup);  // the show command Wine gave this program
+        startup.dwFlags &= ~STARTF_USESTDHANDLES;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(argv[2], nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+            fprintf(stderr, "window_probe run: error %lu\n", GetLastError());
+            return 1;
+        }
+        printf("started %lu\n", process.dwProcessId);
+        fflush(stdout);
+        DWORD code = STILL_ACTIVE;
+        WaitForSingleObject(process.hProcess, INFINITE);
+        int known = GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        if (!known) return 1;
+        printf("exit %lu\n", code);
+        fflush(stdout);
+        return 0;
+    }
+    if (argc == 3 && strcmp(argv[1], "end") == 0) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, strtoul(argv[2], nullptr, 10));
+        if (!process) return GetLastError() == ERROR_INVALID_PARAMETER ? 0 : 1;  // already gone
+        int ended = TerminateProcess(process, 1);
+        CloseHandle(process);
+        return ended ? 0 : 1;
+    }
     if (argc == 4 && strcmp(argv[1], "restore") == 0) {
         HWND window = FindWindowA(argv[2], argv[3]);
         return window && ShowWindowAsync(window, SW_RESTORE) ? 0 : 1;
@@ -182,6 +218,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     fprintf(stderr,
-            "usage: window_probe window|restore|close CLASS TITLE | short PATH | boxes | ink TEXT... | status-lines\n");
+            "usage: window_probe window|restore|close CLASS TITLE | short PATH | run PROGRAM | end PID | boxes | "
+            "ink TEXT... | status-lines\n");
     return 2;
 }

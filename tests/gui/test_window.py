@@ -18,6 +18,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -203,10 +204,15 @@ class WindowTest(unittest.TestCase):
         return [line for line in self.probe("boxes").splitlines() if line.startswith("box|")]
 
     def launch(self, exe=None):
-        """Starts a launcher from a working folder other than its own, which neither it nor the game may rely on."""
-        proc = subprocess.Popen([ARGS.wine_run, exe or os.path.join(self.client, "OrvelLauncher.exe")], cwd=WORK,
-                                env=self.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
+        """Starts a launcher from a working folder other than its own, which neither it nor the game may rely on.
+        The probe starts it and reports its Windows exit code: Wine may kill a program's Unix process that is
+        slow to leave after its last thread ended, which Wine's own status would show as SIGKILL."""
+        exe = exe or os.path.join(self.client, "OrvelLauncher.exe")
+        # A file, not a pipe: Wine hands the starter's Unix output on to the launcher and its children.
+        report = tempfile.TemporaryFile("w+", dir=WORK)
+        proc = subprocess.Popen([ARGS.wine_run, ARGS.probe, "run", exe], cwd=WORK, env=self.env(),
+                                stdin=subprocess.DEVNULL, stdout=report, stderr=subprocess.DEVNULL)
+        proc.report = report
         self.procs.append(proc)
         return proc
 
@@ -217,8 +223,11 @@ class WindowTest(unittest.TestCase):
     def stopLauncher(self):
         for proc in self.procs:
             if proc.poll() is None:
-                proc.kill()  # the launcher's own process only: other programs share the prefix
+                proc.kill()  # the starter, then the launcher's own process only: other programs share the prefix
                 proc.wait(30)
+                started = re.search(r"^started (\d+)$", self.report(proc), re.M)
+                if started:
+                    self.probe("end", started.group(1))
         if self.procs:
             self.probe("close", "OrvelLauncher", "Orvel")  # the launchers that a launcher started
             self.waitUntil(lambda: self.window() is None, "the window to go")
@@ -226,11 +235,20 @@ class WindowTest(unittest.TestCase):
             for hold in ("run", "repair"):
                 self.release(hold, case)  # frees the server's threads
 
+    def report(self, proc):
+        """What the starter of a launcher printed."""
+        proc.report.seek(0)
+        return proc.report.read()
+
     def exitCode(self, what, proc=None):
+        proc = proc or self.proc
         try:
-            return (proc or self.proc).wait(30)
+            status = proc.wait(30)
         except subprocess.TimeoutExpired:
             self.fail("the launcher did not exit after " + what)
+        ended = re.search(r"^exit (\d+)$", self.report(proc), re.M)
+        self.assertTrue(ended, "the launcher's starter ended with status %d and no exit code after %s" % (status, what))
+        return int(ended.group(1))
 
     def waitUntil(self, check, what, timeout=30):
         deadline = time.time() + timeout
@@ -384,7 +402,7 @@ class WindowTest(unittest.TestCase):
         capitals = "Z:" + os.path.join(WORK, "once link", "OrvelLauncher.exe").replace("/", "\\").upper()
         both = [self.launch(), self.launch(capitals)]
         ended = self.waitUntil(lambda: [p for p in both if p.poll() is not None], "one of two launchers to end", 60)
-        self.assertEqual([p.returncode for p in ended], [0])
+        self.assertEqual([self.exitCode("a start beside another", p) for p in ended], [0])
         self.proc = next(p for p in both if p not in ended)
         self.assertEqual(self.waitUntil(self.launchers, "the window"), [("once", False, True)])
 
