@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "update/Digest.h"
+
 static const unsigned char INDEX_MAGIC[4] = {'O', 'B', 'I', 'X'};
 
 static uint32_t get32(const unsigned char* p) {
@@ -15,24 +17,6 @@ static void put64(unsigned char* p, uint64_t value) {
 
 static void put32(unsigned char* p, uint32_t value) {
     for (int i = 0; i < 4; ++i) p[i] = (unsigned char)(value >> (8 * i));
-}
-
-static int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// 64 hex digits, then the end of the string.
-static int readDigest(const char* hex, unsigned char* out) {
-    for (int i = 0; i < 32; ++i) {
-        int high = hexValue(hex[2 * i]);
-        int low = high < 0 ? -1 : hexValue(hex[2 * i + 1]);
-        if (low < 0) return 0;
-        out[i] = (unsigned char)(high << 4 | low);
-    }
-    return hex[64] == 0;
 }
 
 static uint64_t blockCountOf(uint64_t fileSize, uint32_t blockSize) {
@@ -51,7 +35,7 @@ int readBlockIndex(const void* bytes, size_t length, uint64_t fileSize, uint32_t
     const unsigned char* p = (const unsigned char*)bytes;
     size_t expected = blockIndexLength(fileSize, blockSize);
     unsigned char digest[32];
-    if (expected == 0 || length != expected || !readDigest(sha256Hex, digest)) return 0;
+    if (expected == 0 || length != expected || !digestFromHex(sha256Hex, digest)) return 0;
     uint64_t count = blockCountOf(fileSize, blockSize);
     if (memcmp(p, INDEX_MAGIC, 4) != 0 || get32(p + 4) != BLOCK_INDEX_VERSION || get32(p + 8) != blockSize ||
         get32(p + 12) != 0 || read64(p + 16) != fileSize || read64(p + 24) != count ||
@@ -116,7 +100,7 @@ int addBlockIndexBytes(BlockIndexWriter* writer, const void* bytes, size_t lengt
 
 int finishBlockIndex(BlockIndexWriter* writer, const char* sha256Hex) {
     unsigned char digest[32];
-    if (writer->failed || writer->blockSize == 0 || !readDigest(sha256Hex, digest)) return 0;
+    if (writer->failed || writer->blockSize == 0 || !digestFromHex(sha256Hex, digest)) return 0;
     if (writer->blockFill > 0 && !closeBlock(writer)) writer->failed = 1;
     // An empty file has no block, and so an index of its header alone.
     if (writer->failed || (!writer->data && !(writer->data = (unsigned char*)malloc(BLOCK_INDEX_HEADER_SIZE)))) {

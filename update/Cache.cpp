@@ -82,15 +82,13 @@ CacheEntry* addCacheEntry(const char* path) {
     return entry;
 }
 
-static int hexValue(char c) {
-    c = (char)(c | 0x20);
-    return c >= 'a' ? c - 'a' + 10 : c - '0';
-}
-
-// The digest's first 16 hex digits: a digest is as good a hash as any.
+// The digest's first 8 bytes: a digest is as good a hash as any. Callers
+// have checked that sha256 is a digest text.
 static uint32_t digestSlot(const CacheIndex* index, const char* sha256) {
+    unsigned char digest[SHA256_SIZE];
+    digestFromHex(sha256, digest);
     uint64_t value = 0;
-    for (int i = 0; i < 16; ++i) value = value << 4 | (uint64_t)hexValue(sha256[i]);
+    for (int i = 0; i < 8; ++i) value = value << 8 | digest[i];
     return (uint32_t)(value ^ value >> 32) & (index->slotCount - 1);
 }
 

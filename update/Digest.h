@@ -33,3 +33,7 @@ int isDigestText(const char* text);
 
 // Writes 32 raw digest bytes as 64 lowercase hex digits and a terminator.
 void digestToHex(const unsigned char* digest, char* hexOut);
+
+// The 32 raw bytes of a digest text (64 hex digits of either case and
+// nothing more); 0 when it is not one, digest then undefined.
+int digestFromHex(const char* hex, unsigned char* digest);
