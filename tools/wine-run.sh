@@ -21,8 +21,12 @@ if [ -z "${DISPLAY:-}" ] && [ -n "${ORVEL_TEST_DISPLAY_FILE:-}" ]; then
 fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     # Tests start in parallel: one of them creates the prefix, the others wait.
+    # A program that crashes ends at once with its backtrace on stderr, instead
+    # of waiting behind a crash dialog on the tests' screen.
     mkdir -p "$WINEPREFIX"
-    flock "$WINEPREFIX/.init-lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1; wineserver --wait; }'
+    flock "$WINEPREFIX/.init-lock" sh -c '[ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1;
+        wine reg add "HKCU\\Software\\Wine\\WineDbg" /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1;
+        wineserver --wait; }'
 fi
 if [ -z "${DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1920x1080x24" wine "$@"
