@@ -92,7 +92,6 @@ struct Engine : ::testing::Test {
     void TearDown() override {
         gStartThread = defaultStartThread;
         gBeforeInstall = nullptr;
-        gOpenUpdateInternet = httpOpenInternet;
         gHttpReallocate = DEFAULT_HTTP_REALLOCATE;
         gHttpReadObserver = nullptr;
         gCheckReallocate = DEFAULT_CHECK_REALLOCATE;
@@ -206,9 +205,7 @@ TEST_F(Engine, RunsThatEndBeforeTheManifestTouchNothing) {
         {"http://updates.example.invalid/x/", {"UpdateUrl debe empezar con https://"}, 0},
         // Only the prefix counts: plain HTTP to another local address is refused too.
         {"http://127.0.0.2:" + envOr("ORVEL_TEST_HTTP_PORT", "0") + "/x/", {"UpdateUrl debe empezar con https://"}, 0},
-        {launcherState.updateUrl, {"Buscando actualizaciones...", NO_SERVER}, 1},  // no internet handle
     };
-    gOpenUpdateInternet = []() -> void* { return nullptr; };
     for (const auto& c : cases) {
         useUrl(c.url);
         RunResult run = runUpdate(0);
@@ -1332,14 +1329,12 @@ struct EngineSigned : Engine {
     // The server's signature of the current manifest, made with a test key.
     std::string signatureBy(const char* key) {
         setFaults({{"manifest.txt.sig", "{\"signed_by\": \"" + std::string(ORVEL_TEST_DATA) + "/" + key + "\"}"}});
-        void* internet = httpOpenInternet();
         uint32_t length = 0;
         Failure failure;
-        char* body = httpFetch(internet, (launcherState.updateUrl + std::string("manifest.txt.sig")).c_str(), 4096,
-                               &length, &failure);
+        char* body =
+            httpFetch((launcherState.updateUrl + std::string("manifest.txt.sig")).c_str(), 4096, &length, &failure);
         std::string signature = body ? std::string(body, length) : "";
         free(body);
-        httpCloseInternet(internet);
         setFaults({});
         return signature;
     }

@@ -222,7 +222,7 @@ static int fetchIndex(Worker* worker, const ManifestEntry* job, unsigned char* o
     int fetched = 0;
     if (!objectUrl(worker, job, 1, url, failure)) return 0;
     ++worker->delta.requests;
-    if (!httpSend(queue->internet, url, 0, &request, failure)) return 0;
+    if (!httpSend(url, 0, &request, failure)) return 0;
     if (request.status != 200) {
         failWith(failure, FAIL_HTTP_STATUS, 0);
         failure->httpStatus = request.status;
@@ -343,7 +343,7 @@ static int sendRange(Worker* worker, const ManifestEntry* job, uint64_t first, u
     char url[FILE_URL_SIZE];
     if (!objectUrl(worker, job, 0, url, failure)) return 0;
     ++worker->delta.requests;
-    return httpSendRange(worker->queue->internet, url, first, last, request, failure);
+    return httpSendRange(url, first, last, request, failure);
 }
 
 // Before a copy, the fetch after it is asked for, so that its bytes travel

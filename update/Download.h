@@ -37,7 +37,6 @@ enum {
 
 // Shared by one run and its workers; the counters change only atomically.
 struct DownloadQueue {
-    void* internet;
     const char* const* bases;  // the run's base URLs: the update URL, then its mirrors
     int32_t baseCount;
     int32_t firstBase;                     // the base that gave the manifest

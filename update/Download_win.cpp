@@ -125,9 +125,9 @@ static int continuesPart(const HttpRequest* request, uint64_t have, uint64_t siz
 // continue the part exactly starts the file over: a server that ignores the
 // Range request has sent the whole file already, any other answer is asked
 // for again without a range.
-static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles* files, HANDLE file, Sha256* digest,
-                       uint64_t* have, HttpRequest* request, Failure* failure) {
-    if (!httpSend(worker->queue->internet, files->url, *have, request, failure)) return 0;
+static int requestRest(const ManifestEntry* job, const JobFiles* files, HANDLE file, Sha256* digest, uint64_t* have,
+                       HttpRequest* request, Failure* failure) {
+    if (!httpSend(files->url, *have, request, failure)) return 0;
     if (*have == 0 || continuesPart(request, *have, job->size)) return 1;
     int status = request->status;
     // An error answer keeps the part for the next try.
@@ -135,7 +135,7 @@ static int requestRest(Worker* worker, const ManifestEntry* job, const JobFiles*
     if (!startOver(file, digest, have, failure)) return 0;
     if (status == 200) return 1;
     httpClose(request);
-    return httpSend(worker->queue->internet, files->url, 0, request, failure);
+    return httpSend(files->url, 0, request, failure);
 }
 
 int diskIsFull(const Worker* worker, Failure* failure) {
@@ -214,7 +214,7 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     fromPart = have > 0;
     // A whole part from an earlier run (its target was in use) needs no request.
     if (have < job->size || job->size == 0) {
-        if (!requestRest(worker, job, files, file, &digest, &have, &request, failure)) {
+        if (!requestRest(job, files, file, &digest, &have, &request, failure)) {
             keepPart = have > 0;
             goto done;
         }

@@ -35,6 +35,7 @@ struct HttpWait;
 
 // One request in flight. received counts body bytes handed to the caller.
 struct HttpRequest {
+    void* session;  // the root of the request's own handles: closing it closes them all
     void* connection;
     void* request;
     HttpWait* wait;  // what its pending calls complete through, with the buffer its reads fill
@@ -55,21 +56,16 @@ struct HttpRequest {
 // Process-wide: 8 connections per server, so every worker has its own.
 void httpInit();
 
-// The run's internet handle with the launcher's user agent, or null. Its
-// requests work asynchronously: every wait is the launcher's own, with a limit.
-void* httpOpenInternet();
-void httpCloseInternet(void* internet);
-
-// Sends a GET for url, asking for the bytes from rangeFrom on when it is not
-// 0, and reads the answer's headers. Returns 1 with request filled (any
+// Sends a GET for url with the launcher's user agent, asking for the bytes
+// from rangeFrom on when it is not 0, and reads the answer's headers; every
+// wait is the launcher's own, with a limit. Returns 1 with request filled (any
 // status), or 0 with failure filled and nothing left open.
-int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* request, Failure* failure);
+int httpSend(const char* url, uint64_t rangeFrom, HttpRequest* request, Failure* failure);
 
 // The same for the bytes first to last of url, both included: one range, as
 // object storage refuses requests for several. The caller checks the answer
 // with answersRange.
-int httpSendRange(void* internet, const char* url, uint64_t first, uint64_t last, HttpRequest* request,
-                  Failure* failure);
+int httpSendRange(const char* url, uint64_t first, uint64_t last, HttpRequest* request, Failure* failure);
 
 // Reads the next bytes of the body, at most most (1 or more) and
 // HTTP_READ_SIZE, without waiting for more than have arrived. Returns 1 with *got bytes at *data (0: the body
@@ -84,7 +80,7 @@ void httpClose(HttpRequest* request);
 // the body followed by a zero byte in a heap buffer that the caller frees
 // with free(), or null with failure filled (also for a body cut short of its
 // declared length).
-char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLength, Failure* failure);
+char* httpFetch(const char* url, uint32_t limit, uint32_t* outLength, Failure* failure);
 
 // ---- Rules without platform calls (HttpRules.cpp)
 

@@ -55,23 +55,30 @@ static void CALLBACK onRequestStatus(HINTERNET, DWORD_PTR context, DWORD status,
     }
 }
 
+// Every request is a tree of its own: a session, its connection and the
+// request, taken down by closing the session alone, which closes its
+// children with it. Wine's internet library changes a handle's list of
+// children without a lock (a child added, a child's last reference dropped)
+// and walks it when the parent closes; a request that a library thread frees
+// while another thread closes its parent, or a sibling's, is memory freed
+// under that walk. With nothing shared between requests, and the launcher
+// holding the whole tree until the one call that closes it, each tree is
+// taken down in one order on one thread, whichever thread drops the last
+// reference.
+//
 // Asynchronous: a synchronous read either waits until its whole buffer is
 // full, which a server sending a byte now and then can stretch to days and
 // nothing can end, or returns only the library's small internal buffer. An
 // asynchronous read takes whatever has arrived, and the launcher decides
 // itself how long to wait for more.
-void* httpOpenInternet() {
-    HINTERNET internet =
+static HINTERNET openSession() {
+    HINTERNET session =
         InternetOpenA(ORVEL_USER_AGENT, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, INTERNET_FLAG_ASYNC);
-    if (internet && InternetSetStatusCallback(internet, onRequestStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
-        InternetCloseHandle(internet);
-        internet = nullptr;
+    if (session && InternetSetStatusCallback(session, onRequestStatus) == INTERNET_INVALID_STATUS_CALLBACK) {
+        InternetCloseHandle(session);
+        session = nullptr;
     }
-    return internet;
-}
-
-void httpCloseInternet(void* internet) {
-    if (internet) InternetCloseHandle(internet);
+    return session;
 }
 
 // The platform's error for a transfer that failed, as a reason the retry rule
@@ -122,20 +129,18 @@ static int finished(BOOL ok, HttpWait* wait, DWORD ms) {
 }
 
 void httpClose(HttpRequest* request) {
-    // The library frees the wait record once the request's handle is gone.
-    if (request->request) {
-        InternetCloseHandle(request->request);
-    } else if (request->wait) {
-        freeWait(request->wait);
-    }
-    if (request->connection) InternetCloseHandle(request->connection);
-    request->request = nullptr;
+    // The library frees the wait record once the request's handle is gone;
+    // before the request was made, nothing else holds it.
+    if (!request->request && request->wait) freeWait(request->wait);
+    if (request->session) InternetCloseHandle(request->session);
+    request->session = nullptr;
     request->connection = nullptr;
+    request->request = nullptr;
     request->wait = nullptr;
 }
 
 // A GET for url, with the Range header line header unless it is empty.
-static int sendGet(void* internet, const char* url, const char* header, HttpRequest* out, Failure* failure) {
+static int sendGet(const char* url, const char* header, HttpRequest* out, Failure* failure) {
     *out = HttpRequest{};
     out->retryAfterSeconds = -1;
     char host[INTERNET_MAX_HOST_NAME_LENGTH];
@@ -162,7 +167,9 @@ static int sendGet(void* internet, const char* url, const char* header, HttpRequ
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         goto failed;
     }
-    out->connection = InternetConnectA(internet, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
+    out->session = openSession();
+    if (!out->session) goto failed;
+    out->connection = InternetConnectA(out->session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0);
     if (!out->connection) goto failed;
     out->request =
         HttpOpenRequestA(out->connection, "GET", path, nullptr, nullptr, nullptr, flags, (DWORD_PTR)out->wait);
@@ -208,16 +215,16 @@ failed:
     return 0;
 }
 
-int httpSend(void* internet, const char* url, uint64_t rangeFrom, HttpRequest* out, Failure* failure) {
+int httpSend(const char* url, uint64_t rangeFrom, HttpRequest* out, Failure* failure) {
     char header[64] = "";
     if (rangeFrom > 0) snprintf(header, sizeof(header), "Range: bytes=%llu-\r\n", (unsigned long long)rangeFrom);
-    return sendGet(internet, url, header, out, failure);
+    return sendGet(url, header, out, failure);
 }
 
-int httpSendRange(void* internet, const char* url, uint64_t first, uint64_t last, HttpRequest* out, Failure* failure) {
+int httpSendRange(const char* url, uint64_t first, uint64_t last, HttpRequest* out, Failure* failure) {
     char header[80];
     snprintf(header, sizeof(header), "Range: bytes=%llu-%llu\r\n", (unsigned long long)first, (unsigned long long)last);
-    return sendGet(internet, url, header, out, failure);
+    return sendGet(url, header, out, failure);
 }
 
 static void recordFailure(Failure* failure, int32_t reason, const HttpRequest* request) {
@@ -289,9 +296,9 @@ int httpRead(HttpRequest* request, uint32_t most, const char** data, uint32_t* g
     return 1;
 }
 
-char* httpFetch(void* internet, const char* url, uint32_t limit, uint32_t* outLength, Failure* failure) {
+char* httpFetch(const char* url, uint32_t limit, uint32_t* outLength, Failure* failure) {
     HttpRequest request;
-    if (!httpSend(internet, url, 0, &request, failure)) return nullptr;
+    if (!httpSend(url, 0, &request, failure)) return nullptr;
     char* buffer = nullptr;
     uint64_t capacity = 0, length = 0;
     if (request.status != 200) {

@@ -63,7 +63,7 @@ void collectUpdateBases(UpdateBases* bases);
 // Tries the bases in order until one gives a release this launcher accepts.
 // Returns RELEASE_ACCEPTED with out filled, or the most serious verdict with
 // nothing held. The accepted release's number is kept before this returns.
-int fetchRelease(void* internet, const UpdateBases* bases, AcceptedRelease* out);
+int fetchRelease(const UpdateBases* bases, AcceptedRelease* out);
 
 // The highest release this client folder has accepted (OrvelLauncher.release),
 // 0 when none; a damaged or unreadable file counts as none, with a log line.
@@ -80,8 +80,7 @@ int readNumberFile(const char* name, uint64_t* number, unsigned long* error);
 int writeNumberFile(const char* name, uint64_t number);
 
 // One document under a base URL, fetched once (see httpFetch).
-char* fetchDocument(void* internet, const char* base, const char* name, uint32_t limit, uint32_t* length,
-                    Failure* failure);
+char* fetchDocument(const char* base, const char* name, uint32_t limit, uint32_t* length, Failure* failure);
 
 // Seconds since 1970 (UTC) by this machine's clock.
 int64_t utcNowSeconds();

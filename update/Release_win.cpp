@@ -26,18 +26,17 @@ void collectUpdateBases(UpdateBases* bases) {
     }
 }
 
-char* fetchDocument(void* internet, const char* base, const char* name, uint32_t limit, uint32_t* length,
-                    Failure* failure) {
+char* fetchDocument(const char* base, const char* name, uint32_t limit, uint32_t* length, Failure* failure) {
     char url[DOCUMENT_URL_SIZE];
     formatText(url, sizeof(url), "%s%s", base, name);
-    return httpFetch(internet, url, limit, length, failure);
+    return httpFetch(url, limit, length, failure);
 }
 
 // The manifest (and its signature) are tried again like the files are.
-static char* fetchDocumentRetrying(void* internet, const char* base, const char* name, uint32_t limit, uint32_t* length,
+static char* fetchDocumentRetrying(const char* base, const char* name, uint32_t limit, uint32_t* length,
                                    Failure* failure) {
     for (int tries = 1;; ++tries) {
-        char* text = fetchDocument(internet, base, name, limit, length, failure);
+        char* text = fetchDocument(base, name, limit, length, failure);
         if (text || !isPassingFailure(failure) || tries >= DOWNLOAD_TRIES) return text;
         uint32_t pauseMs = (uint32_t)retryPauseUnits(tries, failure) * gRetryPauseUnitMs;
         logFailureFrom("retry", name, base, failure);
@@ -50,7 +49,7 @@ static char* fetchDocumentRetrying(void* internet, const char* base, const char*
 // same base: one that cannot be fetched for a network reason or a server error
 // (any 5xx, retried or not) is no server; one the server does not have, or
 // that does not match, is a release nobody signed.
-static int checkSignature(void* internet, const char* base, const char* manifest, uint32_t manifestLength,
+static int checkSignature(const char* base, const char* manifest, uint32_t manifestLength,
                           const ManifestDirectives* directives) {
     if (directives->malformed) {
         char detail[RUN_LOG_DETAIL_SIZE];
@@ -66,8 +65,7 @@ static int checkSignature(void* internet, const char* base, const char* manifest
     }
     uint32_t length = 0;
     Failure failure;
-    char* signature =
-        fetchDocumentRetrying(internet, base, "manifest.txt.sig", HTTP_SIGNATURE_LIMIT, &length, &failure);
+    char* signature = fetchDocumentRetrying(base, "manifest.txt.sig", HTTP_SIGNATURE_LIMIT, &length, &failure);
     if (!signature) {
         logFailureFrom("signature-failed", "manifest.txt.sig", base, &failure);
         int serverError = failure.reason == FAIL_HTTP_STATUS && failure.httpStatus >= 500;
@@ -87,7 +85,7 @@ int64_t utcNowSeconds() {
     return (int64_t)(ticks / 10000000) - 11644473600;  // 1601 to 1970
 }
 
-int fetchRelease(void* internet, const UpdateBases* bases, AcceptedRelease* out) {
+int fetchRelease(const UpdateBases* bases, AcceptedRelease* out) {
     *out = AcceptedRelease{};
     int worst = RELEASE_NO_SERVER, keyed = gReleaseKeyCount > 0;
     uint64_t kept = readKeptRelease();
@@ -95,14 +93,14 @@ int fetchRelease(void* internet, const UpdateBases* bases, AcceptedRelease* out)
         const char* base = bases->urls[i];
         uint32_t length = 0;
         Failure failure;
-        char* manifest = fetchDocumentRetrying(internet, base, "manifest.txt", HTTP_MANIFEST_LIMIT, &length, &failure);
+        char* manifest = fetchDocumentRetrying(base, "manifest.txt", HTTP_MANIFEST_LIMIT, &length, &failure);
         if (!manifest) {
             logFailureFrom("manifest-failed", "manifest.txt", base, &failure);
             continue;
         }
         ManifestDirectives directives;
         readManifestDirectives(manifest, length, &directives);
-        int signature = keyed ? checkSignature(internet, base, manifest, length, &directives) : SIGNATURE_VALID;
+        int signature = keyed ? checkSignature(base, manifest, length, &directives) : SIGNATURE_VALID;
         int verdict = signature == SIGNATURE_UNREACHABLE
                           ? RELEASE_NO_SERVER
                           : releaseVerdict(&directives, keyed, signature == SIGNATURE_VALID, kept, utcNowSeconds());

@@ -59,7 +59,7 @@ struct AcceptedRelease;
 // Run thread, right after the release is accepted. Returns 1 when a new
 // launcher now runs in this one's place: the run ends without touching the
 // client's files and posts UPDATE_DONE_REPLACED. 0: go on with this launcher.
-int updateLauncher(void* internet, const UpdateBases* bases, const AcceptedRelease* release);
+int updateLauncher(const UpdateBases* bases, const AcceptedRelease* release);
 
 // Run thread: removes "<name>.old" left by the launcher that handed over;
 // tried at a run's start and again at its end, when the old process surely

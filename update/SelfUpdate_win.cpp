@@ -98,8 +98,7 @@ static int installLauncher(void* context, void* part, const char* target, Failur
 // One job, the build's store object, through the download workers' own path:
 // resumed, tried again, from the mirrors in turn, within the speed limit. The
 // bar follows it; the status line stays as it is.
-static int downloadLauncher(void* internet, const UpdateBases* bases, const AcceptedRelease* release,
-                            LauncherSwap* swap) {
+static int downloadLauncher(const UpdateBases* bases, const AcceptedRelease* release, LauncherSwap* swap) {
     const ManifestDirectives& d = release->directives;
     char line[DIGEST_TEXT_SIZE + 32 + CLIENT_DIR_SIZE];
     formatText(line, sizeof(line), "%s %llu %s", d.launcherSha256, (unsigned long long)d.launcherSize,
@@ -108,7 +107,6 @@ static int downloadLauncher(void* internet, const UpdateBases* bases, const Acce
     JobList jobs = {line, &offset, 1};
     OwnFiles none = {};  // the target is the launcher itself, named here, never by a manifest line
     DownloadQueue queue = {};
-    queue.internet = internet;
     queue.bases = bases->urls;
     queue.baseCount = bases->count;
     queue.firstBase = release->base;
@@ -184,7 +182,7 @@ static int handOver(LauncherSwap* swap) {
     return 0;
 }
 
-int updateLauncher(void* internet, const UpdateBases* bases, const AcceptedRelease* release) {
+int updateLauncher(const UpdateBases* bases, const AcceptedRelease* release) {
     const ManifestDirectives& d = release->directives;
     const char* name = launcherState.ownExeName;
     if (!d.hasLauncher) return 0;
@@ -224,7 +222,7 @@ int updateLauncher(void* internet, const UpdateBases* bases, const AcceptedRelea
     formatText(detail, sizeof(detail), "from %s to %s, %llu bytes", gRunningLauncherSha256, d.launcherSha256,
                (unsigned long long)d.launcherSize);
     logEvent("launcher-update", name, "-", detail);
-    if (!downloadLauncher(internet, bases, release, &swap)) {
+    if (!downloadLauncher(bases, release, &swap)) {
         logSwapFailure(&swap);
         return 0;
     }

@@ -6,7 +6,3 @@
 #include <windows.h>
 
 DWORD WINAPI updateRun(void* unused);
-
-// Opens the run's internet handle; tests replace it to see a run that cannot
-// open one.
-extern void* (*gOpenUpdateInternet)();

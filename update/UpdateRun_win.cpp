@@ -20,8 +20,6 @@
 #include "update/Status.h"
 #include "update/Throttle.h"
 
-void* (*gOpenUpdateInternet)() = httpOpenInternet;
-
 static const char* const TEXT_NO_SERVER = "Sin conexion con el servidor de actualizaciones. Podes jugar igual.";
 static const char* const TEXT_BAD_SIGNATURE = "La actualizacion no tiene una firma valida. No se instalo nada.";
 static const char* const TEXT_OLDER = "El servidor ofrece una version anterior a la instalada. No se instalo nada.";
@@ -47,10 +45,10 @@ static DWORD endWithoutRelease(int verdict) {
     return endRun(1, "no-server", nullptr);
 }
 
-static void fetchNews(void* internet, const char* base) {
+static void fetchNews(const char* base) {
     uint32_t length = 0;
     Failure failure;
-    char* news = fetchDocument(internet, base, "news.txt", HTTP_NEWS_LIMIT, &length, &failure);
+    char* news = fetchDocument(base, "news.txt", HTTP_NEWS_LIMIT, &length, &failure);
     if (!news) return;  // no news is not worth a word
     parseNews(news);
     free(news);
@@ -60,14 +58,13 @@ static void fetchNews(void* internet, const char* base) {
 // Downloads the jobs on up to 8 workers. If a worker thread cannot be
 // created, this thread works the queue too, so no job is left unclaimed; the
 // queue and the list are only released after every started worker has ended.
-static int32_t downloadJobs(void* internet, const UpdateBases* bases, const AcceptedRelease* release,
-                            const JobList* jobs, DiskUse* disk) {
+static int32_t downloadJobs(const UpdateBases* bases, const AcceptedRelease* release, const JobList* jobs,
+                            DiskUse* disk) {
     checkDiskSpace(jobs, disk);
     if (disk->full) return jobs->count;
     OwnFiles ownFiles;
     collectOwnFiles(&ownFiles);
     DownloadQueue queue = {};
-    queue.internet = internet;
     queue.bases = bases->urls;
     queue.baseCount = bases->count;
     queue.firstBase = release->base;
@@ -125,27 +122,20 @@ DWORD WINAPI updateRun(void*) {
         return endRun(0, "url-refused", s.updateUrl);
     }
     setStatus("Buscando actualizaciones...");
-    void* internet = gOpenUpdateInternet();
-    if (!internet) {
-        setStatus("%s", TEXT_NO_SERVER);
-        return endRun(1, "no-server", "no internet handle");
-    }
     UpdateBases bases;
     collectUpdateBases(&bases);
     AcceptedRelease release;
-    int verdict = fetchRelease(internet, &bases, &release);
+    int verdict = fetchRelease(&bases, &release);
     if (verdict != RELEASE_ACCEPTED) {
-        httpCloseInternet(internet);
         return endWithoutRelease(verdict);
     }
     char* manifest = release.manifest;
     // The newest launcher checks the client's files.
-    if (updateLauncher(internet, &bases, &release)) {
+    if (updateLauncher(&bases, &release)) {
         free(manifest);
-        httpCloseInternet(internet);
         return endRun(UPDATE_DONE_REPLACED, "launcher-replaced", nullptr);
     }
-    if (s.newsCount == 0) fetchNews(internet, bases.urls[release.base]);
+    if (s.newsCount == 0) fetchNews(bases.urls[release.base]);
     loadCache();
 
     JobList list = {};
@@ -158,7 +148,7 @@ DWORD WINAPI updateRun(void*) {
         for (int32_t i = 0; i < list.count; ++i) {
             if (readJob(&list, i, &job)) dropCacheEntry(job.path);
         }
-        int32_t jobFailures = downloadJobs(internet, &bases, &release, &list, &disk);
+        int32_t jobFailures = downloadJobs(&bases, &release, &list, &disk);
         releaseDiskUse(&disk);
         failed += jobFailures;
         updated = list.count - jobFailures;
@@ -166,7 +156,6 @@ DWORD WINAPI updateRun(void*) {
     freeJobList(&list);
     saveCache();
     free(manifest);
-    httpCloseInternet(internet);
     setProgress(1000);
 
     if (disk.full) {

@@ -153,11 +153,10 @@ static DWORD WINAPI warmPieces(void* argument) {
     Failure failure;
     JobList list = {};
     double t0 = nowMs();
-    void* internet = httpOpenInternet();
     buildFileUrl(url, launcherState.updateUrl, "manifest.txt");
-    char* manifest = internet ? httpFetch(internet, url, HTTP_MANIFEST_LIMIT, &length, &failure) : nullptr;
+    char* manifest = httpFetch(url, HTTP_MANIFEST_LIMIT, &length, &failure);
     buildFileUrl(url, launcherState.updateUrl, "news.txt");
-    char* news = manifest ? httpFetch(internet, url, HTTP_NEWS_LIMIT, &length, &failure) : nullptr;
+    char* news = manifest ? httpFetch(url, HTTP_NEWS_LIMIT, &length, &failure) : nullptr;
     if (news) parseNews(news);
     double t1 = nowMs();
     pieces->fetched = manifest != nullptr;
@@ -177,7 +176,6 @@ static DWORD WINAPI warmPieces(void* argument) {
     freeJobList(&list);
     free(news);
     free(manifest);
-    httpCloseInternet(internet);
     return 0;
 }
 
@@ -402,13 +400,14 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
     FileList list;
     if (!readFileList(manifestFile, &list)) return 1;
     char* buffer = (char*)malloc(DOWNLOAD_BUFFER_SIZE);
-    // The engine's handle works asynchronously; whole-buffer reads need a synchronous one.
-    void* internet =
-        whole ? InternetOpenA("OrvelBench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : httpOpenInternet();
+    // The engine's requests work asynchronously; whole-buffer reads need a synchronous session.
+    HINTERNET internet =
+        whole ? InternetOpenA("OrvelBench", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0) : nullptr;
+    int ready = buffer && (internet || !whole);
     char url[FILE_URL_SIZE];
     int32_t failed = 0, reads = 0;
     double start = nowMs();
-    for (int32_t i = 0; buffer && internet && i < list.count; ++i) {
+    for (int32_t i = 0; ready && i < list.count; ++i) {
         HttpRequest request;
         Failure failure;
         uint64_t have = 0;
@@ -417,7 +416,7 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
         HINTERNET plain =
             whole ? InternetOpenUrlA(internet, url, nullptr, 0, INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, 0)
                   : nullptr;
-        int good = whole ? plain != nullptr : httpSend(internet, url, 0, &request, &failure) && request.status == 200;
+        int good = whole ? plain != nullptr : httpSend(url, 0, &request, &failure) && request.status == 200;
         while (good) {
             DWORD bytesRead = 0;
             if (whole) {
@@ -440,8 +439,8 @@ static int commandTransfers(const char* updateUrl, const char* manifestFile, int
     printf("files=%d\n", list.count);
     printf("reads=%d\n", reads);
     printf("failed=%d\n", failed);
-    int result = buffer && internet && failed == 0 ? 0 : 1;
-    httpCloseInternet(internet);
+    int result = ready && failed == 0 ? 0 : 1;
+    if (internet) InternetCloseHandle(internet);
     free(buffer);
     freeFileList(&list);
     return result;
