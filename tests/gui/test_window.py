@@ -231,6 +231,9 @@ class WindowTest(unittest.TestCase):
         if self.procs:
             self.probe("close", "OrvelLauncher", "Orvel")  # the launchers that a launcher started
             self.waitUntil(lambda: self.window() is None, "the window to go")
+        for proc in self.procs:
+            proc.report.close()
+        self.procs = []
         for case in self.cases:
             for hold in ("run", "repair"):
                 self.release(hold, case)  # frees the server's threads
@@ -493,7 +496,6 @@ class WindowTest(unittest.TestCase):
                       if json.loads(line)["path"] == "/%s/%s" % (case, stored)]
             self.assertEqual(ranges, ["", "bytes=%d-" % (len(new) // 2)] if cut else [""])
             self.stopLauncher()
-            self.procs = []
 
         # Within ten minutes a release naming yet another build replaces nothing.
         self.nameLauncher(built + os.urandom(5000))
@@ -533,7 +535,6 @@ class WindowTest(unittest.TestCase):
             self.assertEqual(os.path.exists(os.path.join(self.client, "OrvelLauncher.selfupdate")), tried, case)
             self.assertEqual(self.requests(named), int(tried), case)
             self.stopLauncher()
-            self.procs = []
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser()
