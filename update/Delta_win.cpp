@@ -215,7 +215,6 @@ static int objectUrl(const Worker* worker, const ManifestEntry* job, int index, 
 // The job's block index, exactly length bytes, from the worker's base.
 static int fetchIndex(Worker* worker, const ManifestEntry* job, unsigned char* out, size_t length, int* why,
                       Failure* failure) {
-    DownloadQueue* queue = worker->queue;
     char url[FILE_URL_SIZE];
     HttpRequest request = {};
     size_t have = 0;
@@ -235,12 +234,9 @@ static int fetchIndex(Worker* worker, const ManifestEntry* job, unsigned char* o
     }
     for (;;) {
         const char* data = nullptr;
-        uint32_t got = 0, allowed = throttleRead(queue->throttle, &request, DOWNLOAD_BUFFER_SIZE);
-        int read = httpRead(&request, allowed, &data, &got, failure);
-        throttleUnused(queue->throttle, allowed - got);
-        if (!read) goto done;
+        uint32_t got = 0;
+        if (!readPaced(worker->queue, &request, &data, &got, failure)) goto done;
         if (got == 0) break;
-        countNetworkBytes(queue->status, got);
         worker->delta.fetchedBytes += got;
         worker->delta.indexBytes += got;
         if (got > length - have) {
@@ -250,12 +246,7 @@ static int fetchIndex(Worker* worker, const ManifestEntry* job, unsigned char* o
         memcpy(out + have, data, got);
         have += got;
     }
-    if (request.hasLength && request.received < request.length) {
-        failWith(failure, FAIL_CUT, 0);
-        failure->expected = request.length;
-        failure->actual = request.received;
-        goto done;
-    }
+    if (!bodyEndedWhole(&request, failure)) goto done;
     if (have != length) {
         *why = WHY_INDEX;
         goto done;

@@ -70,6 +70,13 @@ int installJobPart(Worker* worker, HANDLE part, const char* target, int* keepPar
 // 1, with the failure, once a write of the run found the disk full.
 int diskIsFull(const Worker* worker, Failure* failure);
 
+// One read of request's body within the run's speed limit, its bytes counted
+// in the speed; as httpRead.
+int readPaced(DownloadQueue* queue, HttpRequest* request, const char** data, uint32_t* got, Failure* failure);
+
+// 0, with FAIL_CUT, when the body that ended was shorter than its declared length.
+int bodyEndedWhole(const HttpRequest* request, Failure* failure);
+
 // Streams the body of request into the part and the digest while the part
 // may grow up to end bytes (the file's size, or the end of a range): more
 // fails with FAIL_LENGTH, a body shorter than its declared length with

@@ -144,18 +144,33 @@ int diskIsFull(const Worker* worker, Failure* failure) {
     return 1;
 }
 
+int readPaced(DownloadQueue* queue, HttpRequest* request, const char** data, uint32_t* got, Failure* failure) {
+    uint32_t allowed = throttleRead(queue->throttle, request, DOWNLOAD_BUFFER_SIZE);
+    *got = 0;
+    int read = httpRead(request, allowed, data, got, failure);
+    throttleUnused(queue->throttle, allowed - *got);
+    if (read) countNetworkBytes(queue->status, *got);
+    return read;
+}
+
+int bodyEndedWhole(const HttpRequest* request, Failure* failure) {
+    if (!request->hasLength || request->received >= request->length) return 1;
+    failWith(failure, FAIL_CUT, 0);
+    failure->httpStatus = request->status;
+    failure->expected = request->length;
+    failure->actual = request->received;
+    return 0;
+}
+
 int receiveBody(Worker* worker, uint64_t end, HANDLE file, Sha256* digest, HttpRequest* request, uint64_t* have,
                 Failure* failure) {
     DownloadQueue* queue = worker->queue;
     for (;;) {
         if (diskIsFull(worker, failure)) return 0;
         const char* data = nullptr;
-        uint32_t got = 0, allowed = throttleRead(queue->throttle, request, DOWNLOAD_BUFFER_SIZE);
-        int read = httpRead(request, allowed, &data, &got, failure);
-        throttleUnused(queue->throttle, allowed - got);
-        if (!read) return 0;
+        uint32_t got = 0;
+        if (!readPaced(queue, request, &data, &got, failure)) return 0;
         if (got == 0) break;
-        countNetworkBytes(queue->status, got);
         if (got > end - *have) {
             failWith(failure, FAIL_LENGTH, 0);
             failure->expected = end;
@@ -175,14 +190,7 @@ int receiveBody(Worker* worker, uint64_t end, HANDLE file, Sha256* digest, HttpR
         *have += got;
         countReceived(worker, *have);
     }
-    if (request->hasLength && request->received < request->length) {
-        failWith(failure, FAIL_CUT, 0);
-        failure->httpStatus = request->status;
-        failure->expected = request->length;
-        failure->actual = request->received;
-        return 0;
-    }
-    return 1;
+    return bodyEndedWhole(request, failure);
 }
 
 static void logDigestMismatch(const Worker* worker, const ManifestEntry* job, const char* digest, int resumed) {
