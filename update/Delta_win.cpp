@@ -96,23 +96,6 @@ static int copyLocal(Worker* worker, HANDLE local, uint64_t offset, uint64_t len
     return 1;
 }
 
-// Opens the part and takes what it holds into the digest: the build goes on
-// after it. *part is set whenever it was opened, for the caller to close.
-static int openPartToGoOn(Worker* worker, const ManifestEntry* job, const JobFiles* files, HANDLE* part, Sha256* digest,
-                          uint64_t* have, Failure* failure) {
-    if (!(*part = openPart(files->part, failure))) {
-        noteFullDisk(worker->queue, failure);
-        return 0;
-    }
-    if (!sha256Begin(digest)) {
-        failWith(failure, FAIL_MEMORY, 0);
-        return 0;
-    }
-    if (!takeExistingPart(worker, job, *part, 1, digest, have, failure)) return 0;
-    countReceived(worker, *have);
-    return 1;
-}
-
 // The part's digest against the manifest's, then the move over the target.
 // *keepPart: the part's bytes are the file's, should the move fail.
 static int installChecked(Worker* worker, const ManifestEntry* job, const JobFiles* files, HANDLE part, Sha256* digest,
@@ -161,7 +144,7 @@ int copyFromLocalFile(Worker* worker, const ManifestEntry* job, const JobFiles* 
     HANDLE part = nullptr, source = openCopySource(job, sourcePath);
     if (!source) return TRY_WHOLE_FILE;
     failWith(failure, FAIL_NONE, 0);
-    if (!openPartToGoOn(worker, job, files, &part, &digest, &have, failure)) goto done;
+    if (!openJobPart(worker, job, files, 1, &part, &digest, &have, failure)) goto done;
     if (!copyLocal(worker, source, have, job->size - have, part, &digest, &have, &why, failure)) goto done;
     CloseHandle(source);
     source = nullptr;
@@ -431,7 +414,7 @@ int tryDelta(Worker* worker, const ManifestEntry* job, const JobFiles* files, Fa
     AheadRange ahead = {};
     failWith(failure, FAIL_NONE, 0);
     if (firstTry && !planDelta(worker, job, files, &why, failure)) goto done;
-    if (!openPartToGoOn(worker, job, files, &part, &digest, &have, failure)) goto done;
+    if (!openJobPart(worker, job, files, 1, &part, &digest, &have, failure)) goto done;
     if (firstTry) delta->earlierBytes = have;
     // Others may read, write or replace the old copy meanwhile; the digest decides.
     if (!(local = openLocal(files->target, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))) {

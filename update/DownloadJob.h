@@ -56,11 +56,13 @@ void failWith(Failure* failure, int32_t reason, uint32_t systemError);
 // This job now holds have bytes, for the progress bar.
 void countReceived(Worker* worker, uint64_t have);
 
-// Takes what an earlier try or run left in the part: its bytes go into the
-// digest, the build goes on after them. A part longer than the file, or one
-// that cannot be read, is emptied.
-int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE file, int allowResume, Sha256* digest,
-                     uint64_t* have, Failure* failure);
+// Opens the job's part and takes what an earlier try or run left in it: its
+// bytes go into the digest, the build goes on after them (only with
+// allowResume; otherwise, or when the part is longer than the file or cannot
+// be read, it is emptied). *part is set whenever it was opened, for the
+// caller to close.
+int openJobPart(Worker* worker, const ManifestEntry* job, const JobFiles* files, int allowResume, HANDLE* part,
+                Sha256* digest, uint64_t* have, Failure* failure);
 
 // Moves the verified part over its target by the queue's install step,
 // unless the target is one of the launcher's own files. *keepPart: 1 once

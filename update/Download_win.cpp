@@ -101,9 +101,10 @@ static int startOver(HANDLE file, Sha256* digest, uint64_t* have, Failure* failu
     return 1;
 }
 
-// The transfer asks only for what the part lacks.
-int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE file, int allowResume, Sha256* digest,
-                     uint64_t* have, Failure* failure) {
+// Takes what an earlier try or run left in the part into the digest; the
+// transfer asks only for what the part lacks.
+static int takeExistingPart(Worker* worker, const ManifestEntry* job, HANDLE file, int allowResume, Sha256* digest,
+                            uint64_t* have, Failure* failure) {
     LARGE_INTEGER size = {};
     GetFileSizeEx(file, &size);
     *have = (uint64_t)size.QuadPart;
@@ -200,6 +201,21 @@ static void logDigestMismatch(const Worker* worker, const ManifestEntry* job, co
     logEvent(resumed || !worker->lastBase ? "retry" : "file-failed", job->path, failureCode(FAIL_DIGEST), detail);
 }
 
+int openJobPart(Worker* worker, const ManifestEntry* job, const JobFiles* files, int allowResume, HANDLE* part,
+                Sha256* digest, uint64_t* have, Failure* failure) {
+    if (!(*part = openPart(files->part, failure))) {
+        noteFullDisk(worker->queue, failure);
+        return 0;
+    }
+    if (!sha256Begin(digest)) {
+        failWith(failure, FAIL_MEMORY, 0);
+        return 0;
+    }
+    if (!takeExistingPart(worker, job, *part, allowResume, digest, have, failure)) return 0;
+    countReceived(worker, *have);
+    return 1;
+}
+
 // One try: resume or fetch the file into its part, check its size and
 // digest, and move it over the target.
 static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* files, int allowResume, Failure* failure) {
@@ -208,17 +224,11 @@ static int tryJob(Worker* worker, const ManifestEntry* job, const JobFiles* file
     Sha256 digest = {};
     HttpRequest request = {};
     char hex[DIGEST_TEXT_SIZE];
-    HANDLE file = openPart(files->part, failure);
-    if (!file) {
-        noteFullDisk(worker->queue, failure);
-        return TRY_FAILED;
-    }
-    if (!sha256Begin(&digest)) {
-        failWith(failure, FAIL_MEMORY, 0);
+    HANDLE file = nullptr;
+    if (!openJobPart(worker, job, files, allowResume, &file, &digest, &have, failure)) {
+        if (!file) return TRY_FAILED;
         goto done;
     }
-    if (!takeExistingPart(worker, job, file, allowResume, &digest, &have, failure)) goto done;
-    countReceived(worker, have);
     fromPart = have > 0;
     // A whole part from an earlier run (its target was in use) needs no request.
     if (have < job->size || job->size == 0) {
